@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+
+#include <span>
+
+// The settings store. `TConfig("Dastrane\\Vorantu")` reads and writes the INI
+// file $XDG_CONFIG_HOME/Dastrane/Vorantu.conf, section [General]. A TConfig
+// lives for one load or one write: create it, use it, let it go, so nothing
+// is held open while the program idles. Integers are stored as decimal text,
+// Booleans as 0 or 1; a stored text that does not read as the type asked for
+// gives the default. Write failures are swallowed: the user's choice stays in
+// effect for the rest of the run. User-interface thread only.
+class TConfig
+{
+public:
+    explicit TConfig(const QString& path);
+
+    bool ReadBoolean(const QString& name, bool defaultValue) const;
+    int ReadInteger(const QString& name, int defaultValue) const;
+    QString ReadString(const QString& name, const QString& defaultValue) const;
+
+    bool WriteBoolean(const QString& name, bool value);
+    int WriteInteger(const QString& name, int value);
+    QString WriteString(const QString& name, const QString& value);
+
+    bool Exists(const QString& name) const;
+
+    // The file a store path maps to: "A\\B" is A/B.conf, a single name "A"
+    // is A/A.conf, both under the XDG configuration folder.
+    static QString FileFor(const QString& path);
+
+private:
+    void Flush();
+
+    QSettings FReg;
+};
+
+inline const QString ProgramConfigPath = QStringLiteral("Dastrane\\Vorantu");
+inline const QString MakerConfigPath = QStringLiteral("Dastrane");
+
+enum class TSettingType
+{
+    Integer,
+    Boolean,
+    String
+};
+
+// One row of the settings table. Defaults that depend on the machine (the
+// locale, the desktop folder, the screen) are computed when read.
+template <typename T> struct TSetting
+{
+    const char* Name;
+    T (*Default)();
+};
+
+struct TSettingInfo
+{
+    const char* Name;
+    TSettingType Type;
+};
+
+// The "left" and "top" defaults centre a 480 x 360 region on the primary screen.
+int DefaultRegionLeft();
+int DefaultRegionTop();
+QString DefaultLanguage();
+QString DefaultSavePath();
+
+namespace Setting {
+// clang-format off
+inline constexpr TSetting<int>     LanguageOcr  {"language_ocr", [] { return 0; }};
+inline constexpr TSetting<QString> Language     {"language",     DefaultLanguage};
+inline constexpr TSetting<QString> Path         {"path",         DefaultSavePath};
+inline constexpr TSetting<bool>    Audio        {"audio",        [] { return false; }};
+inline constexpr TSetting<bool>    Mouse        {"mouse",        [] { return true; }};
+inline constexpr TSetting<bool>    MouseRec     {"mouse_rec",    [] { return true; }};
+inline constexpr TSetting<bool>    AutoCopy     {"autocopy",     [] { return false; }};
+inline constexpr TSetting<bool>    FfmpegLog    {"ffmpeg_log",   [] { return false; }};
+inline constexpr TSetting<int>     Area         {"area",         [] { return 0; }};
+inline constexpr TSetting<int>     SaveTo       {"saveto",       [] { return 0; }};
+inline constexpr TSetting<int>     JpegQuality  {"jpeg_quality", [] { return 1; }};
+inline constexpr TSetting<int>     WebpQuality  {"webp_quality", [] { return 1; }};
+inline constexpr TSetting<int>     Append       {"append",       [] { return 1; }};
+inline constexpr TSetting<int>     Sound        {"sound",        [] { return 2; }};
+inline constexpr TSetting<int>     RecordLimit  {"record_limit", [] { return 0; }};
+inline constexpr TSetting<int>     Width1       {"width_1",      [] { return 320; }};
+inline constexpr TSetting<int>     Height1      {"height_1",     [] { return 240; }};
+inline constexpr TSetting<int>     Width2       {"width_2",      [] { return 640; }};
+inline constexpr TSetting<int>     Height2      {"height_2",     [] { return 480; }};
+inline constexpr TSetting<int>     Width3       {"width_3",      [] { return 720; }};
+inline constexpr TSetting<int>     Height3      {"height_3",     [] { return 480; }};
+inline constexpr TSetting<int>     Left         {"left",         DefaultRegionLeft};
+inline constexpr TSetting<int>     Top          {"top",          DefaultRegionTop};
+inline constexpr TSetting<int>     Width        {"width",        [] { return 480; }};
+inline constexpr TSetting<int>     Height       {"height",       [] { return 360; }};
+inline constexpr TSetting<int>     HotKey       {"hotkey",       [] { return 44; }};
+// clang-format on
+} // namespace Setting
+
+// Every value of the program's store, in table order.
+std::span<const TSettingInfo> SettingsTable();
+
+// Typed access through the table: the row's default applies when the value is
+// missing or unreadable.
+int ReadSetting(const TConfig& config, const TSetting<int>& setting);
+bool ReadSetting(const TConfig& config, const TSetting<bool>& setting);
+QString ReadSetting(const TConfig& config, const TSetting<QString>& setting);
+void WriteSetting(TConfig& config, const TSetting<int>& setting, int value);
+void WriteSetting(TConfig& config, const TSetting<bool>& setting, bool value);
+void WriteSetting(TConfig& config, const TSetting<QString>& setting, const QString& value);
+
+// Linux desktops have no switch that hands the Print key to a snipping tool;
+// a Print key the desktop already holds shows up as a hot-key conflict.
+// Kept so the start-up sequence reads the same on every platform.
+void SetSnippingPrintScreen(int value);
+
+inline constexpr int CSIDL_DESKTOP = 0;
+
+// The desktop folder for CSIDL_DESKTOP (the home folder when the desktop
+// folder does not exist); an empty string for any other identifier.
+QString GetSpecialFolder(int folder);
