@@ -57,6 +57,8 @@ constexpr TSettingInfo Table[] = {
     {Setting::Width.Name, TSettingType::Integer},
     {Setting::Height.Name, TSettingType::Integer},
     {Setting::HotKey.Name, TSettingType::Integer},
+    {Setting::UploadHost.Name, TSettingType::String},
+    {Setting::ServiceUrl.Name, TSettingType::String},
 };
 
 } // namespace

@@ -95,6 +95,13 @@ inline constexpr TSetting<int>     Top          {"top",          DefaultRegionTo
 inline constexpr TSetting<int>     Width        {"width",        [] { return 480; }};
 inline constexpr TSetting<int>     Height       {"height",       [] { return 360; }};
 inline constexpr TSetting<int>     HotKey       {"hotkey",       [] { return 44; }};
+// Where the maker's web service runs: the image host (port 80 unless the
+// value names one) and the base address of the product page, the help page
+// and the start-up call. The reserved .example names reach nothing, so a
+// fresh installation sends nothing anywhere until its user points it at a
+// service.
+inline constexpr TSetting<QString> UploadHost   {"upload_host",  [] { return QStringLiteral("img.dastrane.example"); }};
+inline constexpr TSetting<QString> ServiceUrl   {"service_url",  [] { return QStringLiteral("http://www.dastrane.example"); }};
 // clang-format on
 } // namespace Setting
 
