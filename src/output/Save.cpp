@@ -1,0 +1,801 @@
+#include "Save.h"
+
+#include "Quantize.h"
+#include "Translate.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QSaveFile>
+#include <QtEndian>
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <dlfcn.h>
+#include <gif_lib.h>
+#include <memory>
+#include <optional>
+#include <png.h>
+#include <vector>
+// jpeglib.h needs size_t and FILE declared first.
+#include <jerror.h>
+#include <jpeglib.h>
+
+static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN,
+              "32-bit rows are handed to the encoders as blue, green, red, fourth byte");
+
+namespace {
+
+// The file a writer produces. Everything goes to a temporary file beside the
+// target that replaces it only on Commit(); dropping the object without
+// committing removes the temporary file. A target that exists but is not a
+// regular file (a device, a pipe) cannot be replaced by renaming and is
+// written directly.
+//
+// The file is opened unbuffered and fed from a buffer of our own, so that a
+// short write is retried and the retry reports the system's reason (a full
+// disk first shows as a short write without one).
+class TOutputFile
+{
+public:
+    explicit TOutputFile(const QString& fileName) : FFileName(fileName)
+    {
+        const QFileInfo target(fileName);
+        if (target.exists() && !target.isFile() && !target.isDir()) {
+            FDevice = std::make_unique<QFile>(fileName);
+            FDirect = true;
+        } else {
+            FDevice = std::make_unique<QSaveFile>(fileName);
+        }
+        if (!FDevice->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            throw ESaveError(Message("Cannot create file", FDevice->errorString()));
+        FBuffer.reserve(BufferSize);
+    }
+
+    TOutputFile(const TOutputFile&) = delete;
+    TOutputFile& operator=(const TOutputFile&) = delete;
+
+    // For the encoders' C callbacks, which must not throw: the first failure
+    // is remembered and reported by Commit().
+    bool TryWrite(const void* data, qint64 size) noexcept
+    {
+        const char* bytes = static_cast<const char*>(data);
+        if (FFailed)
+            return false;
+        if (qint64(FBuffer.size()) + size > BufferSize && !Drain())
+            return false;
+        if (size >= BufferSize)
+            return WriteAll(bytes, size);
+        FBuffer.insert(FBuffer.end(), bytes, bytes + size);
+        return true;
+    }
+
+    void Write(const void* data, qint64 size)
+    {
+        if (!TryWrite(data, size))
+            throw ESaveError(WriteFailure());
+    }
+
+    bool Failed() const { return FFailed; }
+    QString WriteFailure() const { return Message("Cannot write file", FFailure); }
+
+    void Commit()
+    {
+        if (FFailed || !Drain())
+            throw ESaveError(WriteFailure());
+        bool ok;
+        if (FDirect) {
+            FDevice->close();
+            ok = FDevice->error() == QFileDevice::NoError;
+        } else {
+            ok = static_cast<QSaveFile*>(FDevice.get())->commit();
+        }
+        if (!ok) {
+            FFailed = true;
+            FFailure = FDevice->errorString();
+            throw ESaveError(WriteFailure());
+        }
+    }
+
+private:
+    static constexpr qint64 BufferSize = 256 * 1024;
+
+    bool Drain() noexcept
+    {
+        const bool ok = WriteAll(FBuffer.data(), qint64(FBuffer.size()));
+        FBuffer.clear();
+        return ok;
+    }
+
+    bool WriteAll(const char* data, qint64 size) noexcept
+    {
+        while (size > 0 && !FFailed) {
+            const qint64 written = FDevice->write(data, size);
+            if (written <= 0) {
+                FFailed = true;
+                FFailure = FDevice->errorString();
+                break;
+            }
+            data += written;
+            size -= written;
+        }
+        return !FFailed;
+    }
+
+    QString Message(const char* what, const QString& reason) const
+    {
+        return QStringLiteral("%1 \"%2\". %3").arg(QLatin1String(what), FFileName, reason);
+    }
+
+    QString FFileName;
+    std::unique_ptr<QFileDevice> FDevice;
+    std::vector<char> FBuffer;
+    bool FDirect = false;
+    bool FFailed = false;
+    QString FFailure;
+};
+
+void RequirePicture(const QImage& bitmap, const QString& fileName)
+{
+    if (bitmap.isNull())
+        throw ESaveError(
+            QStringLiteral("Cannot write file \"%1\". The picture is empty.").arg(fileName));
+}
+
+// The picture in 32-bit rows of blue, green, red and a fourth byte that the
+// encoders ignore; no copy for the capture formats.
+QImage Rows32(const QImage& bitmap)
+{
+    if (bitmap.format() == QImage::Format_RGB32 || bitmap.format() == QImage::Format_ARGB32)
+        return bitmap;
+    return bitmap.convertToFormat(QImage::Format_RGB32);
+}
+
+// 32-bit rows whose fourth byte is 255 everywhere, for consumers that read it
+// as alpha. Raw captures may carry anything there.
+QImage Opaque32(const QImage& bitmap)
+{
+    QImage rows = Rows32(bitmap);
+    const auto opaqueRow = [&](int y) {
+        const auto* line = reinterpret_cast<const QRgb*>(rows.constScanLine(y));
+        return std::all_of(line, line + rows.width(), [](QRgb p) { return qAlpha(p) == 255; });
+    };
+    int y = 0;
+    while (y < rows.height() && opaqueRow(y))
+        ++y;
+    if (y == rows.height())
+        return rows;
+    // Writing detaches from the caller's picture, which stays as it was.
+    rows.reinterpretAsFormat(QImage::Format_RGB32);
+    for (; y < rows.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(rows.scanLine(y));
+        for (int x = 0; x < rows.width(); ++x)
+            line[x] |= 0xFF000000;
+    }
+    return rows;
+}
+
+// A picture of fewer than 16 bits per pixel with its palette. `Image` is
+// Format_Indexed8 or Format_Mono (most significant bit first), and the
+// palette covers every index its pixels use (at most 256).
+struct TPaletted
+{
+    QImage Image;
+    QList<QRgb> Palette;
+    int BitDepth = 8;
+};
+
+std::optional<TPaletted> Paletted(const QImage& bitmap)
+{
+    if (bitmap.depth() >= 16)
+        return std::nullopt;
+    TPaletted result;
+    switch (bitmap.format()) {
+    case QImage::Format_Mono:
+        result.Image = bitmap;
+        result.BitDepth = 1;
+        break;
+    case QImage::Format_MonoLSB:
+        result.Image = bitmap.convertToFormat(QImage::Format_Mono);
+        result.BitDepth = 1;
+        break;
+    case QImage::Format_Indexed8:
+        result.Image = bitmap;
+        break;
+    case QImage::Format_Grayscale8:
+    case QImage::Format_Alpha8: {
+        // The same bytes read as indexes into a grey ramp, without a copy.
+        result.Image = QImage(bitmap.constBits(), bitmap.width(), bitmap.height(),
+                              bitmap.bytesPerLine(), QImage::Format_Indexed8);
+        for (int i = 0; i < 256; ++i)
+            result.Palette.append(qRgb(i, i, i));
+        return result;
+    }
+    default:
+        result.Image = bitmap.convertToFormat(QImage::Format_Indexed8);
+        break;
+    }
+    result.Palette = result.Image.colorTable().mid(0, 256);
+    int used = 0;
+    if (result.BitDepth == 1) {
+        used = 2;
+    } else {
+        for (int y = 0; y < result.Image.height(); ++y) {
+            const uchar* row = result.Image.constScanLine(y);
+            used = std::max(used, int(*std::max_element(row, row + result.Image.width())) + 1);
+        }
+    }
+    while (result.Palette.size() < used)
+        result.Palette.append(qRgb(0, 0, 0));
+    for (QRgb& colour : result.Palette)
+        colour |= 0xFF000000;
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// PNG
+
+struct TPngSink
+{
+    TOutputFile* File;
+    char Message[256];
+};
+
+void PngWrite(png_structp png, png_bytep data, size_t length)
+{
+    auto* sink = static_cast<TPngSink*>(png_get_io_ptr(png));
+    if (!sink->File->TryWrite(data, qint64(length)))
+        png_error(png, "write failed");
+}
+
+void PngFlush(png_structp) {}
+
+[[noreturn]] void PngError(png_structp png, png_const_charp message)
+{
+    auto* sink = static_cast<TPngSink*>(png_get_error_ptr(png));
+    std::snprintf(sink->Message, sizeof sink->Message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void PngWarning(png_structp, png_const_charp) {}
+
+// Runs libpng over the rows. Nothing here has a destructor, so the library's
+// longjmp on an error skips nothing; false with the library's message in
+// `sink` on failure.
+bool EncodePng(const QImage& rows, const png_color* palette, int paletteSize, int bitDepth,
+               TPngSink& sink)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, PngError, PngWarning);
+    if (png == nullptr)
+        return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &sink, PngWrite, PngFlush);
+    const bool indexed = palette != nullptr;
+    png_set_IHDR(png, info, png_uint_32(rows.width()), png_uint_32(rows.height()), bitDepth,
+                 indexed ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (indexed)
+        png_set_PLTE(png, info, palette, paletteSize);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_compression_level(png, 7);
+    // The compressed stream leaves libpng in IDAT chunks of this size.
+    png_set_compression_buffer_size(png, 65535);
+    png_write_info(png, info);
+    if (!indexed) {
+        png_set_bgr(png);
+        png_set_filler(png, 0, PNG_FILLER_AFTER);
+    }
+    for (int y = 0; y < rows.height(); ++y)
+        png_write_row(png, rows.constScanLine(y));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// JPEG
+
+struct TJpegError
+{
+    jpeg_error_mgr Pub;
+    std::jmp_buf Jump;
+    char Message[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr cinfo)
+{
+    auto* error = reinterpret_cast<TJpegError*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, error->Message);
+    std::longjmp(error->Jump, 1);
+}
+
+void JpegOutputMessage(j_common_ptr) {}
+
+struct TJpegSink
+{
+    jpeg_destination_mgr Pub;
+    TOutputFile* File;
+    JOCTET Buffer[65536];
+};
+
+void JpegInitDestination(j_compress_ptr cinfo)
+{
+    auto* sink = reinterpret_cast<TJpegSink*>(cinfo->dest);
+    sink->Pub.next_output_byte = sink->Buffer;
+    sink->Pub.free_in_buffer = sizeof sink->Buffer;
+}
+
+boolean JpegEmptyOutputBuffer(j_compress_ptr cinfo)
+{
+    auto* sink = reinterpret_cast<TJpegSink*>(cinfo->dest);
+    if (!sink->File->TryWrite(sink->Buffer, sizeof sink->Buffer))
+        ERREXIT(cinfo, JERR_FILE_WRITE);
+    JpegInitDestination(cinfo);
+    return TRUE;
+}
+
+void JpegTermDestination(j_compress_ptr cinfo)
+{
+    auto* sink = reinterpret_cast<TJpegSink*>(cinfo->dest);
+    const size_t size = sizeof sink->Buffer - sink->Pub.free_in_buffer;
+    if (size > 0 && !sink->File->TryWrite(sink->Buffer, qint64(size)))
+        ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+// Nothing here has a destructor, so libjpeg's error exit may longjmp out.
+bool EncodeJpeg(const QImage& rows, int quality, TJpegSink& sink, TJpegError& error)
+{
+    jpeg_compress_struct cinfo;
+    cinfo.err = jpeg_std_error(&error.Pub);
+    error.Pub.error_exit = JpegErrorExit;
+    error.Pub.output_message = JpegOutputMessage;
+    if (setjmp(error.Jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    sink.Pub.init_destination = JpegInitDestination;
+    sink.Pub.empty_output_buffer = JpegEmptyOutputBuffer;
+    sink.Pub.term_destination = JpegTermDestination;
+    cinfo.dest = &sink.Pub;
+    cinfo.image_width = JDIMENSION(rows.width());
+    cinfo.image_height = JDIMENSION(rows.height());
+    // The 32-bit rows go in as they are; the library drops the fourth byte.
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(rows.constScanLine(int(cinfo.next_scanline)));
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// GIF
+
+int GifWrite(GifFileType* gif, const GifByteType* data, int length)
+{
+    auto* file = static_cast<TOutputFile*>(gif->UserData);
+    return file->TryWrite(data, length) ? length : 0;
+}
+
+struct TGifClose
+{
+    void operator()(GifFileType* gif) const { EGifCloseFile(gif, nullptr); }
+};
+
+struct TGifMapFree
+{
+    void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
+};
+
+void GifCheck(int result, GifFileType* gif, const TOutputFile& file, const QString& fileName)
+{
+    if (result != GIF_ERROR)
+        return;
+    if (file.Failed())
+        throw ESaveError(file.WriteFailure());
+    throw ESaveError(QStringLiteral("Cannot write file \"%1\". %2")
+                         .arg(fileName, QString::fromUtf8(GifErrorString(gif->Error))));
+}
+
+// ---------------------------------------------------------------------------
+// BMP
+
+void PutLE16(QByteArray& out, quint16 value)
+{
+    char bytes[2];
+    qToLittleEndian(value, bytes);
+    out.append(bytes, 2);
+}
+
+void PutLE32(QByteArray& out, quint32 value)
+{
+    char bytes[4];
+    qToLittleEndian(value, bytes);
+    out.append(bytes, 4);
+}
+
+// ---------------------------------------------------------------------------
+// WebP
+
+using TWebPEncodeBGRA = size_t (*)(const uint8_t*, int, int, int, float, uint8_t**);
+using TWebPEncodeLosslessBGRA = size_t (*)(const uint8_t*, int, int, int, uint8_t**);
+using TWebPFree = void (*)(void*);
+
+struct TDlClose
+{
+    void operator()(void* handle) const { dlclose(handle); }
+};
+
+struct TWebPLibrary
+{
+    std::unique_ptr<void, TDlClose> Handle;
+    TWebPEncodeBGRA EncodeBGRA = nullptr;
+    TWebPEncodeLosslessBGRA EncodeLosslessBGRA = nullptr;
+    TWebPFree Free = nullptr;
+};
+
+std::optional<TWebPLibrary> OpenWebPLibrary(const QStringList& candidates)
+{
+    for (const QString& candidate : candidates) {
+        TWebPLibrary library;
+        library.Handle.reset(
+            dlopen(QFile::encodeName(candidate).constData(), RTLD_NOW | RTLD_LOCAL));
+        if (!library.Handle)
+            continue;
+        library.EncodeBGRA =
+            reinterpret_cast<TWebPEncodeBGRA>(dlsym(library.Handle.get(), "WebPEncodeBGRA"));
+        library.EncodeLosslessBGRA = reinterpret_cast<TWebPEncodeLosslessBGRA>(
+            dlsym(library.Handle.get(), "WebPEncodeLosslessBGRA"));
+        library.Free = reinterpret_cast<TWebPFree>(dlsym(library.Handle.get(), "WebPFree"));
+        if (library.EncodeBGRA && library.EncodeLosslessBGRA && library.Free)
+            return library;
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------
+// Clipboard
+
+void ShowClipboardBlocked()
+{
+    QMessageBox box(QMessageBox::Information, Translate(QGuiApplication::applicationDisplayName()),
+                    Translate(QStringLiteral("클립보드 사용을 방지하는 프로그램이 실행중입니다.")),
+                    QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("ClipboardBlocked"));
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    box.exec();
+}
+
+// Hands `data` to the clipboard and confirms it took. Qt's X11 clipboard does
+// not report a selection it failed to take; it only hands its own data back
+// while it owns the selection.
+void SetClipboard(QMimeData* data)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setMimeData(data, QClipboard::Clipboard);
+    if (clipboard->mimeData(QClipboard::Clipboard) != data)
+        throw std::runtime_error("the clipboard is held by another program");
+}
+
+template <typename TFill> void ToClipboard(TFill fill) noexcept
+{
+    try {
+        auto data = std::make_unique<QMimeData>();
+        fill(*data);
+        SetClipboard(data.release());
+    } catch (...) {
+        // The capture itself has succeeded; a clipboard that cannot be taken
+        // is told to the user here and goes no further.
+        try {
+            ShowClipboardBlocked();
+        } catch (...) {
+        }
+    }
+}
+
+} // namespace
+
+void BitmapToPNGFile(const QImage& bitmap, const QString& fileName)
+{
+    RequirePicture(bitmap, fileName);
+    const std::optional<TPaletted> paletted = Paletted(bitmap);
+    const QImage rows = paletted ? paletted->Image : Rows32(bitmap);
+    std::vector<png_color> palette;
+    if (paletted) {
+        for (QRgb colour : paletted->Palette)
+            palette.push_back(png_color{png_byte(qRed(colour)), png_byte(qGreen(colour)),
+                                        png_byte(qBlue(colour))});
+    }
+
+    TOutputFile file(fileName);
+    TPngSink sink{&file, {}};
+    const bool encoded = EncodePng(rows, paletted ? palette.data() : nullptr, int(palette.size()),
+                                   paletted ? paletted->BitDepth : 8, sink);
+    if (file.Failed())
+        throw ESaveError(file.WriteFailure());
+    if (!encoded)
+        throw ESaveError(QStringLiteral("Cannot write file \"%1\". %2")
+                             .arg(fileName, QString::fromUtf8(sink.Message)));
+    file.Commit();
+}
+
+void BitmapToJPGFile(const QImage& bitmap, const QString& fileName, std::uint8_t quality)
+{
+    RequirePicture(bitmap, fileName);
+    const QImage rows = Rows32(bitmap);
+    TOutputFile file(fileName);
+    auto sink = std::make_unique<TJpegSink>();
+    sink->File = &file;
+    TJpegError error{};
+    const bool encoded = EncodeJpeg(rows, std::clamp(int(quality), 1, 100), *sink, error);
+    if (file.Failed())
+        throw ESaveError(file.WriteFailure());
+    if (!encoded)
+        throw ESaveError(QStringLiteral("Cannot write file \"%1\". %2")
+                             .arg(fileName, QString::fromLocal8Bit(error.Message)));
+    file.Commit();
+}
+
+void BitmapToGIFFile(const QImage& bitmap, const QString& fileName)
+{
+    RequirePicture(bitmap, fileName);
+    if (bitmap.width() > 65535 || bitmap.height() > 65535)
+        throw ESaveError(
+            QStringLiteral("Cannot write file \"%1\". The picture is too large for GIF.")
+                .arg(fileName));
+    std::optional<TPaletted> paletted = Paletted(bitmap);
+    if (!paletted) {
+        const QImage indexed = QuantizeOctree(bitmap, 256);
+        if (indexed.isNull())
+            throw std::bad_alloc();
+        paletted = TPaletted{indexed, indexed.colorTable(), 8};
+    }
+
+    // A GIF colour table has a power-of-two size of at least 2.
+    int bits = 1;
+    while ((1 << bits) < paletted->Palette.size())
+        ++bits;
+    std::vector<GifColorType> colours(size_t(1) << bits, GifColorType{0, 0, 0});
+    for (int i = 0; i < paletted->Palette.size(); ++i) {
+        const QRgb c = paletted->Palette[i];
+        colours[size_t(i)] =
+            GifColorType{GifByteType(qRed(c)), GifByteType(qGreen(c)), GifByteType(qBlue(c))};
+    }
+    const std::unique_ptr<ColorMapObject, TGifMapFree> map(
+        GifMakeMapObject(int(colours.size()), colours.data()));
+    if (!map)
+        throw std::bad_alloc();
+
+    TOutputFile file(fileName);
+    int error = 0;
+    std::unique_ptr<GifFileType, TGifClose> gif(EGifOpen(&file, GifWrite, &error));
+    if (!gif)
+        throw ESaveError(QStringLiteral("Cannot write file \"%1\". %2")
+                             .arg(fileName, QString::fromUtf8(GifErrorString(error))));
+    const int width = paletted->Image.width(), height = paletted->Image.height();
+    GifCheck(EGifPutScreenDesc(gif.get(), width, height, bits, 0, map.get()), gif.get(), file,
+             fileName);
+    GifCheck(EGifPutImageDesc(gif.get(), 0, 0, width, height, false, nullptr), gif.get(), file,
+             fileName);
+    std::vector<GifPixelType> line(static_cast<size_t>(width));
+    for (int y = 0; y < height; ++y) {
+        const uchar* row = paletted->Image.constScanLine(y);
+        GifPixelType* pixels = const_cast<GifPixelType*>(row);
+        if (paletted->BitDepth == 1) {
+            for (int x = 0; x < width; ++x)
+                line[size_t(x)] = (row[x >> 3] >> (7 - (x & 7))) & 1;
+            pixels = line.data();
+        }
+        GifCheck(EGifPutLine(gif.get(), pixels, width), gif.get(), file, fileName);
+    }
+    // Closing writes the trailer; giflib does not check that write, the file does.
+    const int closed = EGifCloseFile(gif.release(), &error);
+    if (file.Failed())
+        throw ESaveError(file.WriteFailure());
+    if (closed == GIF_ERROR)
+        throw ESaveError(QStringLiteral("Cannot write file \"%1\". %2")
+                             .arg(fileName, QString::fromUtf8(GifErrorString(error))));
+    file.Commit();
+}
+
+void BitmapToBMPFile(const QImage& bitmap, const QString& fileName)
+{
+    RequirePicture(bitmap, fileName);
+    enum class TLayout
+    {
+        Paletted,
+        Rgb555,
+        Rgb565,
+        Bgr24,
+        Bgrx32
+    };
+    TLayout layout;
+    QImage rows;
+    QList<QRgb> palette;
+    int bitCount;
+    const std::optional<TPaletted> paletted = Paletted(bitmap);
+    if (paletted) {
+        layout = TLayout::Paletted;
+        rows = paletted->Image;
+        palette = paletted->Palette;
+        bitCount = paletted->BitDepth;
+    } else if (bitmap.format() == QImage::Format_RGB555) {
+        layout = TLayout::Rgb555;
+        rows = bitmap;
+        bitCount = 16;
+    } else if (bitmap.format() == QImage::Format_RGB16) {
+        layout = TLayout::Rgb565;
+        rows = bitmap;
+        bitCount = 16;
+    } else if (bitmap.format() == QImage::Format_RGB888 ||
+               bitmap.format() == QImage::Format_BGR888) {
+        layout = TLayout::Bgr24;
+        rows = bitmap.convertToFormat(QImage::Format_BGR888);
+        bitCount = 24;
+    } else {
+        layout = TLayout::Bgrx32;
+        rows = Opaque32(bitmap);
+        bitCount = 32;
+    }
+
+    const int width = rows.width(), height = rows.height();
+    const qint64 stride = ((qint64(width) * bitCount + 31) / 32) * 4;
+    const qint64 imageSize = stride * height;
+    const bool masks = layout == TLayout::Rgb565;
+    const quint32 headersSize = 14 + 40 + (masks ? 12 : 0) + quint32(palette.size()) * 4;
+    if (imageSize + headersSize > 0xFFFFFFFFLL)
+        throw ESaveError(
+            QStringLiteral("Cannot write file \"%1\". The picture is too large for BMP.")
+                .arg(fileName));
+
+    QByteArray header;
+    header.append("BM", 2);
+    PutLE32(header, quint32(headersSize + imageSize));
+    PutLE32(header, 0); // two reserved words
+    PutLE32(header, headersSize);
+    PutLE32(header, 40);
+    PutLE32(header, quint32(width));
+    PutLE32(header, quint32(height)); // positive: rows bottom up
+    PutLE16(header, 1);
+    PutLE16(header, quint16(bitCount));
+    PutLE32(header, masks ? 3 : 0); // BI_BITFIELDS or BI_RGB
+    PutLE32(header, quint32(imageSize));
+    PutLE32(header, 0); // no resolution, as for a screen bitmap
+    PutLE32(header, 0);
+    PutLE32(header, quint32(palette.size()));
+    PutLE32(header, 0);
+    if (masks) {
+        PutLE32(header, 0xF800);
+        PutLE32(header, 0x07E0);
+        PutLE32(header, 0x001F);
+    }
+    for (QRgb colour : palette) {
+        header.append(char(qBlue(colour)));
+        header.append(char(qGreen(colour)));
+        header.append(char(qRed(colour)));
+        header.append('\0');
+    }
+
+    TOutputFile file(fileName);
+    file.Write(header.constData(), header.size());
+    const qint64 rowBytes = (qint64(width) * bitCount + 7) / 8;
+    std::vector<char> padding(size_t(stride - rowBytes), 0);
+    for (int y = height - 1; y >= 0; --y) {
+        file.Write(rows.constScanLine(y), rowBytes);
+        if (!padding.empty())
+            file.Write(padding.data(), qint64(padding.size()));
+    }
+    file.Commit();
+}
+
+QStringList WebPLibraryCandidates()
+{
+    return {QCoreApplication::applicationDirPath() + QStringLiteral("/libwebp.so.7"),
+            QStringLiteral("libwebp.so.7")};
+}
+
+bool WebPLibraryAvailable(const QStringList& candidates)
+{
+    return OpenWebPLibrary(candidates).has_value();
+}
+
+bool BitmapToWebPFile(const QImage& bitmap, const QString& fileName, int quality)
+{
+    return BitmapToWebPFile(bitmap, fileName, quality, WebPLibraryCandidates());
+}
+
+bool BitmapToWebPFile(const QImage& bitmap, const QString& fileName, int quality,
+                      const QStringList& libraryCandidates)
+{
+    // A missing library is not a failure: the destination selector checks for
+    // it and tells the user before WebP can be chosen.
+    const std::optional<TWebPLibrary> library = OpenWebPLibrary(libraryCandidates);
+    if (!library)
+        return false;
+    RequirePicture(bitmap, fileName);
+
+    const QImage pixels = Opaque32(bitmap);
+    uint8_t* output = nullptr;
+    size_t size;
+    if (quality >= 100)
+        size = library->EncodeLosslessBGRA(pixels.constBits(), pixels.width(), pixels.height(),
+                                           int(pixels.bytesPerLine()), &output);
+    else
+        size =
+            library->EncodeBGRA(pixels.constBits(), pixels.width(), pixels.height(),
+                                int(pixels.bytesPerLine()), float(std::max(quality, 0)), &output);
+    const std::unique_ptr<uint8_t, TWebPFree> buffer(output, library->Free);
+    if (size == 0 || output == nullptr)
+        throw ESaveError(
+            QStringLiteral("Cannot write file \"%1\". The WebP encoder failed.").arg(fileName));
+
+    TOutputFile file(fileName);
+    file.Write(output, qint64(size));
+    file.Commit();
+    return true;
+}
+
+void BitmapToClipboard(const QImage& bitmap)
+{
+    ToClipboard([&](QMimeData& data) {
+        // Offered without alpha: the fourth byte of a capture is not transparency.
+        data.setImageData(bitmap.hasAlphaChannel() ? bitmap.convertToFormat(QImage::Format_RGB32)
+                                                   : bitmap);
+    });
+}
+
+void TextToClipboard(const QString& text)
+{
+    ToClipboard([&](QMimeData& data) { data.setText(text); });
+}
+
+QRect PrintTargetRect(QSize bitmapSize, int printerDpiX, int printerDpiY, int pixelsPerInch)
+{
+    if (pixelsPerInch <= 0)
+        pixelsPerInch = 96;
+    const int factorX = std::max(1, printerDpiX / pixelsPerInch);
+    const int factorY = std::max(1, printerDpiY / pixelsPerInch);
+    return QRect(0, 0, bitmapSize.width() * factorX, bitmapSize.height() * factorY);
+}
+
+void BitmapToPrinter(const QImage& bitmap, int pixelsPerInch)
+{
+    const QPrinterInfo defaultPrinter = QPrinterInfo::defaultPrinter();
+    if (defaultPrinter.isNull())
+        throw EPrintError("There is no default printer currently selected");
+    QPrinter printer(defaultPrinter, QPrinter::HighResolution);
+    // The painter ends the document on every way out, a failure included.
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw EPrintError("Printer is not currently printing");
+    painter.drawImage(
+        PrintTargetRect(bitmap.size(), printer.logicalDpiX(), printer.logicalDpiY(), pixelsPerInch),
+        bitmap);
+    if (!painter.end() || printer.printerState() == QPrinter::Error)
+        throw EPrintError("Printer is not currently printing");
+}
