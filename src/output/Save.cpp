@@ -1,5 +1,6 @@
 #include "Save.h"
 
+#include "MessageBox.h"
 #include "Quantize.h"
 #include "Translate.h"
 
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QPrinter>
@@ -480,15 +480,10 @@ std::optional<TWebPLibrary> OpenWebPLibrary(const QStringList& candidates)
 
 void ShowClipboardBlocked()
 {
-    QMessageBox box(QMessageBox::Information, Translate(QGuiApplication::applicationDisplayName()),
-                    Translate(QStringLiteral("클립보드 사용을 방지하는 프로그램이 실행중입니다.")),
-                    QMessageBox::Ok);
-    box.setObjectName(QStringLiteral("ClipboardBlocked"));
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    box.show();
-    box.raise();
-    box.activateWindow();
-    box.exec();
+    // The application title as the main window shows it, in the current language.
+    ShowMessageBox(Translate(QGuiApplication::applicationDisplayName()),
+                   Translate(QStringLiteral("클립보드 사용을 방지하는 프로그램이 실행중입니다.")),
+                   TBoxIcon::Information);
 }
 
 // Hands `data` to the clipboard and confirms it took. Qt's X11 clipboard does
@@ -771,7 +766,12 @@ void BitmapToClipboard(const QImage& bitmap)
 
 void TextToClipboard(const QString& text)
 {
-    ToClipboard([&](QMimeData& data) { data.setText(text); });
+    ToClipboard([&](QMimeData& data) {
+        data.setText(text);
+        // Qt offers UTF8_STRING and text/plain; programs that ask for the
+        // explicit charset get the same bytes.
+        data.setData(QStringLiteral("text/plain;charset=utf-8"), text.toUtf8());
+    });
 }
 
 QRect PrintTargetRect(QSize bitmapSize, int printerDpiX, int printerDpiY, int pixelsPerInch)
