@@ -940,6 +940,27 @@ private slots:
         QVERIFY(!QFile::exists(path));
     }
 
+    // The encoders refuse these; the capture must not vanish without a word.
+    void PictureTooLargeForTheFormat_data()
+    {
+        QTest::addColumn<TWriter>("writer");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("webp") << TWriter::WebP << QSize(16384, 2);
+        QTest::newRow("jpg") << TWriter::Jpg << QSize(65501, 2);
+        QTest::newRow("gif") << TWriter::Gif << QSize(65536, 2);
+    }
+
+    void PictureTooLargeForTheFormat()
+    {
+        QFETCH(TWriter, writer);
+        QFETCH(QSize, size);
+        QImage picture(size, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        const QString path = Path(QStringLiteral("large.") + Extension(writer));
+        QVERIFY_THROWS_EXCEPTION(ESaveError, Write(writer, picture, path));
+        QVERIFY(!QFile::exists(path));
+    }
+
     void NoDefaultPrinter()
     {
         try {
