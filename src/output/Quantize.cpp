@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -45,8 +46,8 @@ public:
             }
             node = next;
         }
-        while (FLeaves > FMaxLeaves)
-            Reduce();
+        while (FLeaves > FMaxLeaves && Reduce()) {
+        }
     }
 
     // The leaves' mean colours; each leaf remembers its index.
@@ -95,7 +96,7 @@ private:
         return index;
     }
 
-    void Reduce()
+    bool Reduce()
     {
         int level = MaxDepth - 1;
         while (level > 0 && FReducible[level] < 0)
@@ -110,7 +111,7 @@ private:
             }
         }
         if (best < 0)
-            return;
+            return false;
         if (bestPrev < 0)
             FReducible[level] = FNodes[best].NextReducible;
         else
@@ -134,6 +135,7 @@ private:
         n.NextReducible = -1;
         FLeaves -= merged - 1;
         FReduced = true;
+        return true;
     }
 
     void CollectLeaves(int node, QList<QRgb>& palette)
