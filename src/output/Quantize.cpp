@@ -50,7 +50,7 @@ public:
         }
     }
 
-    // The leaves' mean colours; each leaf remembers its index.
+    // The leaves' mean colours.
     QList<QRgb> Palette()
     {
         QList<QRgb> palette;
@@ -67,7 +67,6 @@ private:
         std::uint64_t Pixels = 0;
         std::array<int, 8> Children;
         int NextReducible = -1;
-        int PaletteIndex = -1;
         int Level = 0;
         bool Leaf = false;
     };
@@ -147,7 +146,6 @@ private:
             const auto mean = [&](std::uint64_t sum) {
                 return int((sum + n.Pixels / 2) / n.Pixels);
             };
-            n.PaletteIndex = int(palette.size());
             palette.append(qRgb(mean(n.SumR), mean(n.SumG), mean(n.SumB)));
             return;
         }
