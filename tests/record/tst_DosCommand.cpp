@@ -5,8 +5,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cerrno>
@@ -371,6 +373,31 @@ private slots:
         QCOMPARE(log.LineEvents(), (QStringList{"B:prompt> ", "E:prompt> dir"}));
         QCOMPARE(memo, (QStringList{"earlier line", "prompt> dir"}));
         QCOMPARE(cmd.Lines(), QStringList{"prompt> dir"});
+    }
+
+    void EncoderStatusLinesAndQuitKey()
+    {
+        // The way the recorder drives the encoder: status lines rewritten
+        // with CR arrive one by one, and a lone "q" ends the encoder cleanly.
+        const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+        if (ffmpeg.isEmpty())
+            QSKIP("ffmpeg is not installed");
+        QTemporaryDir dir;
+        const QString output = dir.filePath("out put.mp4");
+        TDosCommand cmd;
+        TRunLog log(cmd);
+        cmd.SetCommandLine(QuoteArgument(ffmpeg) +
+                           " -hide_banner -re -f lavfi -i testsrc=size=64x64:rate=30  -c:v "
+                           "libx264 -preset ultrafast -y " +
+                           QuoteArgument(output));
+        cmd.Execute();
+        QTRY_VERIFY_WITH_TIMEOUT(cmd.Lines().filter("time=").size() >= 2, 5000);
+        QVERIFY(cmd.IsRunning());
+        cmd.SendLine("q", false);
+        QVERIFY(log.WaitTerminated(10000));
+        QCOMPARE(cmd.EndStatus(), TEndStatus::esProcess);
+        QCOMPARE(cmd.ExitCode(), 0u);
+        QVERIFY(QFileInfo(output).size() > 0);
     }
 
     void EndStatusAndExitCode_data()
