@@ -1,0 +1,33 @@
+#include "Platform.h"
+
+#include "EffectSound.h"
+#include "null/NullPlatform.h"
+#include "x11/X11GlobalHotKey.h"
+#include "x11/X11Screen.h"
+#include "x11/X11Windows.h"
+#include "x11/Xcb.h"
+
+#include <QGuiApplication>
+
+TPlatform LoadPlatform()
+{
+    TPlatform platform;
+    xcb_connection_t* connection =
+        QGuiApplication::platformName() == QLatin1String("xcb") ? QtXcbConnection() : nullptr;
+    if (connection) {
+        platform.Screen = std::make_unique<TX11Screen>(connection);
+        platform.Windows = std::make_unique<TX11Windows>(connection);
+        platform.Sound = std::make_unique<TEffectSound>();
+        platform.CreateHotKey = [](QObject* parent) -> std::unique_ptr<TGlobalHotKey> {
+            return std::make_unique<TX11GlobalHotKey>(QtXcbConnection(), parent);
+        };
+    } else {
+        platform.Screen = std::make_unique<TNullScreen>();
+        platform.Windows = std::make_unique<TNullWindows>();
+        platform.Sound = std::make_unique<TNullSound>();
+        platform.CreateHotKey = [](QObject* parent) -> std::unique_ptr<TGlobalHotKey> {
+            return std::make_unique<TNullGlobalHotKey>(parent);
+        };
+    }
+    return platform;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "GlobalHotKey.h"
+#include "Screen.h"
+#include "Sound.h"
+#include "Windows.h"
+
+#include <memory>
+
+class QObject;
+
+// The desktop services the program uses, chosen once for the platform Qt runs
+// on: X11 on "xcb", null implementations elsewhere (tests, offscreen).
+struct TPlatform
+{
+    std::unique_ptr<TScreen> Screen;
+    std::unique_ptr<TWindows> Windows;
+    std::unique_ptr<TSound> Sound;
+    // A new hot key each call: its owner keeps it for as long as it is grabbed.
+    std::unique_ptr<TGlobalHotKey> (*CreateHotKey)(QObject* parent) = nullptr;
+};
+
+// Call after the QGuiApplication exists.
+TPlatform LoadPlatform();

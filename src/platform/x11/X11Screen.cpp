@@ -1,0 +1,304 @@
+#include "X11Screen.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <bit>
+#include <cstring>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <xcb/shm.h>
+#include <xcb/xfixes.h>
+
+// A System V shared memory segment the X server writes images into. The
+// segment is marked for removal as soon as the server has attached it, so the
+// kernel frees it even when this process dies without detaching.
+class TX11Screen::TSharedSegment
+{
+public:
+    static std::unique_ptr<TSharedSegment> Create(xcb_connection_t* connection, size_t size)
+    {
+        const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+        if (id < 0)
+            return nullptr;
+        void* address = shmat(id, nullptr, SHM_RDONLY);
+        if (address == reinterpret_cast<void*>(-1)) {
+            shmctl(id, IPC_RMID, nullptr);
+            return nullptr;
+        }
+        const xcb_shm_seg_t segment = xcb_generate_id(connection);
+        const TXcbReply<xcb_generic_error_t> error(
+            xcb_request_check(connection, xcb_shm_attach_checked(connection, segment, id, false)));
+        shmctl(id, IPC_RMID, nullptr);
+        if (error) {
+            shmdt(address);
+            return nullptr;
+        }
+        return std::unique_ptr<TSharedSegment>(
+            new TSharedSegment(connection, segment, static_cast<uchar*>(address), size));
+    }
+
+    ~TSharedSegment()
+    {
+        xcb_shm_detach(FConnection, FSegment);
+        xcb_flush(FConnection);
+        shmdt(FAddress);
+    }
+    TSharedSegment(const TSharedSegment&) = delete;
+    TSharedSegment& operator=(const TSharedSegment&) = delete;
+
+    xcb_shm_seg_t Id() const { return FSegment; }
+    const uchar* Data() const { return FAddress; }
+    size_t Size() const { return FSize; }
+
+private:
+    TSharedSegment(xcb_connection_t* connection, xcb_shm_seg_t segment, uchar* address, size_t size)
+        : FConnection(connection), FSegment(segment), FAddress(address), FSize(size)
+    {}
+
+    xcb_connection_t* FConnection;
+    xcb_shm_seg_t FSegment;
+    uchar* FAddress;
+    size_t FSize;
+};
+
+namespace {
+
+bool ExtensionPresent(xcb_connection_t* connection, xcb_extension_t* extension)
+{
+    const xcb_query_extension_reply_t* data = xcb_get_extension_data(connection, extension);
+    return data && data->present;
+}
+
+// An 8-bit channel from a pixel value under `mask`, widened when the visual
+// carries fewer bits.
+int Channel(quint32 value, quint32 mask)
+{
+    if (mask == 0)
+        return 0;
+    const int shift = std::countr_zero(mask);
+    const int bits = std::popcount(mask);
+    const quint32 raw = (value & mask) >> shift;
+    if (bits >= 8)
+        return int(raw >> (bits - 8));
+    return int(raw * 255 / ((1u << bits) - 1));
+}
+
+} // namespace
+
+TX11Screen::TX11Screen(xcb_connection_t* connection, TTransfer transfer)
+    : FConnection(connection), FRoot(XcbRootWindow(connection)), FTransfer(transfer)
+{
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    const xcb_screen_t* screen = XcbDefaultScreen(connection);
+    if (screen) {
+        const xcb_format_t* formats = xcb_setup_pixmap_formats(setup);
+        for (int i = 0; i < xcb_setup_pixmap_formats_length(setup); ++i) {
+            if (formats[i].depth == screen->root_depth) {
+                FLayout.BitsPerPixel = formats[i].bits_per_pixel;
+                FLayout.ScanlinePadBits = formats[i].scanline_pad;
+            }
+        }
+        FLayout.MostSignificantFirst = setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST;
+        for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem;
+             xcb_depth_next(&depths)) {
+            for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem;
+                 xcb_visualtype_next(&visuals)) {
+                const xcb_visualtype_t* visual = visuals.data;
+                if (visual->visual_id != screen->root_visual)
+                    continue;
+                FLayout.RedMask = visual->red_mask;
+                FLayout.GreenMask = visual->green_mask;
+                FLayout.BlueMask = visual->blue_mask;
+                FLayout.Valid = (visual->_class == XCB_VISUAL_CLASS_TRUE_COLOR ||
+                                 visual->_class == XCB_VISUAL_CLASS_DIRECT_COLOR);
+            }
+        }
+        FLayout.Valid = FLayout.Valid &&
+                        (FLayout.BitsPerPixel == 16 || FLayout.BitsPerPixel == 24 ||
+                         FLayout.BitsPerPixel == 32) &&
+                        FLayout.ScanlinePadBits >= 8;
+    }
+
+    if (FTransfer == TTransfer::SharedMemory) {
+        const bool shm = ExtensionPresent(connection, &xcb_shm_id) &&
+                         VORANTU_XCB_REPLY(xcb_shm_query_version, connection,
+                                           xcb_shm_query_version(connection)) != nullptr;
+        if (!shm)
+            FTransfer = TTransfer::GetImage;
+    }
+
+    // XFixes answers only clients that announced the version they speak.
+    FHasXFixes = ExtensionPresent(connection, &xcb_xfixes_id) &&
+                 VORANTU_XCB_REPLY(xcb_xfixes_query_version, connection,
+                                   xcb_xfixes_query_version(connection, XCB_XFIXES_MAJOR_VERSION,
+                                                            XCB_XFIXES_MINOR_VERSION)) != nullptr;
+}
+
+TX11Screen::~TX11Screen() = default;
+
+QList<QRect> TX11Screen::Monitors() const
+{
+    // Qt keeps each screen's origin in device pixels and scales only its size.
+    QList<QRect> monitors;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect geometry = screen->geometry();
+        const qreal ratio = screen->devicePixelRatio();
+        monitors.append(QRect(geometry.topLeft(), QSize(qRound(geometry.width() * ratio),
+                                                        qRound(geometry.height() * ratio))));
+    }
+    return monitors;
+}
+
+QRect TX11Screen::RootBounds() const
+{
+    // Asked each time: RandR grows and shrinks the root while we run.
+    const auto reply =
+        VORANTU_XCB_REPLY(xcb_get_geometry, FConnection, xcb_get_geometry(FConnection, FRoot));
+    return reply ? QRect(0, 0, reply->width, reply->height) : QRect();
+}
+
+int TX11Screen::Stride(int width) const
+{
+    const int pad = FLayout.ScanlinePadBits;
+    return int((qint64(width) * FLayout.BitsPerPixel + pad - 1) / pad * pad / 8);
+}
+
+std::optional<TX11Screen::TPixels> TX11Screen::Fetch(const QRect& rect)
+{
+    if (FTransfer == TTransfer::SharedMemory) {
+        if (std::optional<TPixels> pixels = FetchShared(rect))
+            return pixels;
+    }
+    return FetchImage(rect);
+}
+
+std::optional<TX11Screen::TPixels> TX11Screen::FetchShared(const QRect& rect)
+{
+    const size_t size = size_t(Stride(rect.width())) * size_t(rect.height());
+    if (!FSegment || FSegment->Size() < size) {
+        FSegment.reset();
+        FSegment = TSharedSegment::Create(FConnection, size);
+        if (!FSegment) {
+            // A remote display or a server that may not read our memory.
+            FTransfer = TTransfer::GetImage;
+            return std::nullopt;
+        }
+    }
+    const auto reply = VORANTU_XCB_REPLY(
+        xcb_shm_get_image, FConnection,
+        xcb_shm_get_image(FConnection, FRoot, int16_t(rect.x()), int16_t(rect.y()),
+                          uint16_t(rect.width()), uint16_t(rect.height()), ~0u,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, FSegment->Id(), 0));
+    if (!reply)
+        return std::nullopt;
+    TPixels pixels;
+    pixels.Data = FSegment->Data();
+    pixels.Stride = Stride(rect.width());
+    return pixels;
+}
+
+std::optional<TX11Screen::TPixels> TX11Screen::FetchImage(const QRect& rect) const
+{
+    TPixels pixels;
+    pixels.Reply = VORANTU_XCB_REPLY(
+        xcb_get_image, FConnection,
+        xcb_get_image(FConnection, XCB_IMAGE_FORMAT_Z_PIXMAP, FRoot, int16_t(rect.x()),
+                      int16_t(rect.y()), uint16_t(rect.width()), uint16_t(rect.height()), ~0u));
+    if (!pixels.Reply)
+        return std::nullopt;
+    pixels.Stride = Stride(rect.width());
+    if (xcb_get_image_data_length(pixels.Reply.get()) < qint64(pixels.Stride) * rect.height())
+        return std::nullopt;
+    pixels.Data = xcb_get_image_data(pixels.Reply.get());
+    return pixels;
+}
+
+QRgb TX11Screen::Convert(const uchar* pixel) const
+{
+    const int bytes = FLayout.BitsPerPixel / 8;
+    quint32 value = 0;
+    for (int i = 0; i < bytes; ++i) {
+        const int shift = FLayout.MostSignificantFirst ? (bytes - 1 - i) * 8 : i * 8;
+        value |= quint32(pixel[i]) << shift;
+    }
+    return qRgb(Channel(value, FLayout.RedMask), Channel(value, FLayout.GreenMask),
+                Channel(value, FLayout.BlueMask));
+}
+
+void TX11Screen::ConvertRows(const TPixels& pixels, const QSize& size, QImage& target,
+                             const QPoint& at) const
+{
+    // The usual local layout is QImage's own RGB32 but for the padding byte.
+    const bool native = FLayout.BitsPerPixel == 32 && !FLayout.MostSignificantFirst &&
+                        FLayout.RedMask == 0xFF0000 && FLayout.GreenMask == 0xFF00 &&
+                        FLayout.BlueMask == 0xFF && QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    const int bytes = FLayout.BitsPerPixel / 8;
+    for (int y = 0; y < size.height(); ++y) {
+        const uchar* source = pixels.Data + qint64(y) * pixels.Stride;
+        auto* line = reinterpret_cast<QRgb*>(target.scanLine(at.y() + y)) + at.x();
+        if (native) {
+            const auto* words = reinterpret_cast<const quint32*>(source);
+            for (int x = 0; x < size.width(); ++x)
+                line[x] = words[x] | 0xFF000000u;
+        } else {
+            for (int x = 0; x < size.width(); ++x)
+                line[x] = Convert(source + x * bytes);
+        }
+    }
+}
+
+bool TX11Screen::Grab(const QRect& rect, QImage& target)
+{
+    const QImage::Format format = target.format();
+    const bool fits = (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+                       format == QImage::Format_ARGB32_Premultiplied) &&
+                      target.width() >= rect.width() && target.height() >= rect.height();
+    if (!FLayout.Valid || !fits || rect.isEmpty())
+        return false;
+    const QRect inside = rect & RootBounds();
+    if (inside.isEmpty())
+        return false;
+    const std::optional<TPixels> pixels = Fetch(inside);
+    if (!pixels)
+        return false;
+    ConvertRows(*pixels, inside.size(), target, inside.topLeft() - rect.topLeft());
+    return true;
+}
+
+QPoint TX11Screen::CursorPosition() const
+{
+    const auto reply =
+        VORANTU_XCB_REPLY(xcb_query_pointer, FConnection, xcb_query_pointer(FConnection, FRoot));
+    return reply ? QPoint(reply->root_x, reply->root_y) : QPoint();
+}
+
+std::optional<TCursorImage> TX11Screen::Cursor() const
+{
+    if (!FHasXFixes)
+        return std::nullopt;
+    const auto reply = VORANTU_XCB_REPLY(xcb_xfixes_get_cursor_image, FConnection,
+                                         xcb_xfixes_get_cursor_image(FConnection));
+    if (!reply || reply->width == 0 || reply->height == 0 ||
+        xcb_xfixes_get_cursor_image_cursor_image_length(reply.get()) <
+            int(reply->width) * int(reply->height))
+        return std::nullopt;
+    TCursorImage cursor;
+    // XFixes sends premultiplied ARGB words, which is QImage's own layout.
+    cursor.Image = QImage(reply->width, reply->height, QImage::Format_ARGB32_Premultiplied);
+    const uint32_t* source = xcb_xfixes_get_cursor_image_cursor_image(reply.get());
+    for (int y = 0; y < reply->height; ++y)
+        std::memcpy(cursor.Image.scanLine(y), source + y * reply->width, reply->width * 4u);
+    cursor.HotSpot = QPoint(reply->xhot, reply->yhot);
+    cursor.Position = QPoint(reply->x, reply->y);
+    return cursor;
+}
+
+std::optional<QRgb> TX11Screen::Pixel(const QPoint& position)
+{
+    if (!FLayout.Valid || !RootBounds().contains(position))
+        return std::nullopt;
+    const std::optional<TPixels> pixels = FetchImage(QRect(position, QSize(1, 1)));
+    if (!pixels)
+        return std::nullopt;
+    return Convert(pixels->Data);
+}

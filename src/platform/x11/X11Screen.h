@@ -1,0 +1,77 @@
+#pragma once
+
+#include "Screen.h"
+#include "Xcb.h"
+
+#include <memory>
+#include <xcb/xcb.h>
+
+// The screen of an X11 display, read from the root window.
+class TX11Screen : public TScreen
+{
+public:
+    // How pixels travel from the X server: through a shared memory segment
+    // (MIT-SHM, local displays) or inside the reply (GetImage, any display).
+    enum class TTransfer
+    {
+        SharedMemory,
+        GetImage
+    };
+
+    // `connection` is borrowed and must outlive the screen. Asking for
+    // SharedMemory still gives GetImage where the server cannot share memory
+    // with this process (no MIT-SHM, a remote display).
+    explicit TX11Screen(xcb_connection_t* connection, TTransfer transfer = TTransfer::SharedMemory);
+    ~TX11Screen() override;
+    TX11Screen(const TX11Screen&) = delete;
+    TX11Screen& operator=(const TX11Screen&) = delete;
+
+    QList<QRect> Monitors() const override;
+    bool Grab(const QRect& rect, QImage& target) override;
+    QPoint CursorPosition() const override;
+    std::optional<TCursorImage> Cursor() const override;
+    std::optional<QRgb> Pixel(const QPoint& position) override;
+
+    // The transfer grabs use now; SharedMemory falls back to GetImage for
+    // good once the server refuses a segment.
+    TTransfer Transfer() const { return FTransfer; }
+
+private:
+    struct TPixelLayout
+    {
+        bool Valid = false;
+        int BitsPerPixel = 0;
+        int ScanlinePadBits = 0;
+        bool MostSignificantFirst = false;
+        quint32 RedMask = 0;
+        quint32 GreenMask = 0;
+        quint32 BlueMask = 0;
+    };
+    class TSharedSegment;
+
+    // The root's pixels of a rectangle inside the root, row after row
+    // `Stride` bytes apart. Valid until the next fetch: they live in the
+    // GetImage reply held here or in the shared segment.
+    struct TPixels
+    {
+        const uchar* Data = nullptr;
+        int Stride = 0;
+        TXcbReply<xcb_get_image_reply_t> Reply;
+    };
+
+    QRect RootBounds() const;
+    int Stride(int width) const;
+    std::optional<TPixels> Fetch(const QRect& rect);
+    std::optional<TPixels> FetchShared(const QRect& rect);
+    std::optional<TPixels> FetchImage(const QRect& rect) const;
+    QRgb Convert(const uchar* pixel) const;
+    void ConvertRows(const TPixels& pixels, const QSize& size, QImage& target,
+                     const QPoint& at) const;
+
+    xcb_connection_t* FConnection;
+    xcb_window_t FRoot;
+    TPixelLayout FLayout;
+    TTransfer FTransfer;
+    bool FHasXFixes = false;
+    std::unique_ptr<TSharedSegment> FSegment;
+};

@@ -1,0 +1,101 @@
+#include "EffectSound.h"
+#include "Platform.h"
+#include "TestEnvironment.h"
+#include "null/NullPlatform.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSoundEffect>
+#include <QtEndian>
+
+// The loader off a desktop, the stand-ins it gives, and the capture sound.
+class TTestPlatform : public QObject
+{
+    Q_OBJECT
+private slots:
+    void OffscreenGivesTheStandIns()
+    {
+        TPlatform platform = LoadPlatform();
+        QVERIFY(dynamic_cast<TNullScreen*>(platform.Screen.get()));
+        QVERIFY(dynamic_cast<TNullWindows*>(platform.Windows.get()));
+        QVERIFY(dynamic_cast<TNullSound*>(platform.Sound.get()));
+        QVERIFY(platform.CreateHotKey);
+        QObject owner;
+        const std::unique_ptr<TGlobalHotKey> hotKey = platform.CreateHotKey(&owner);
+        QVERIFY(dynamic_cast<TNullGlobalHotKey*>(hotKey.get()));
+        QCOMPARE(hotKey->parent(), &owner);
+    }
+
+    void NullScreenGrabsItsPattern()
+    {
+        TNullScreen screen;
+        QCOMPARE(screen.Monitors(), QList<QRect>{QRect(0, 0, 1920, 1080)});
+        // Reaches past the right and bottom edge: those pixels keep their colour.
+        QImage target(40, 30, QImage::Format_RGB32);
+        target.fill(0xFF010203);
+        QVERIFY(screen.Grab(QRect(1900, 1060, 40, 30), target));
+        QCOMPARE(target.pixel(0, 0), TNullScreen::PatternAt({1900, 1060}));
+        QCOMPARE(target.pixel(19, 19), TNullScreen::PatternAt({1919, 1079}));
+        QCOMPARE(target.pixel(20, 0), 0xFF010203u);
+        QCOMPARE(target.pixel(0, 20), 0xFF010203u);
+        QVERIFY(!screen.Grab(QRect(1920, 0, 10, 10), target));
+        QVERIFY(!screen.Grab(QRect(0, 0, 41, 30), target));
+        QCOMPARE(screen.Pixel({5, 7}), std::optional<QRgb>(TNullScreen::PatternAt({5, 7})));
+        QCOMPARE(screen.Pixel({-1, 7}), std::nullopt);
+    }
+
+    void NullHotKeyFiresOnlyWhenPressed()
+    {
+        TNullGlobalHotKey hotKey;
+        QSignalSpy activated(&hotKey, &TGlobalHotKey::Activated);
+        hotKey.Press();
+        QVERIFY(!hotKey.Register(0x4000 | 0x7C)); // F13 is not in the list
+        QVERIFY(hotKey.Register(0x6074));
+        hotKey.Press();
+        hotKey.Unregister();
+        hotKey.Press();
+        QCOMPARE(activated.count(), 1);
+    }
+
+    void SoundIsTheStatedWave()
+    {
+        QFile file(":/SOUND");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray wave = file.readAll();
+        QVERIFY(wave.size() >= 44);
+        auto u16 = [&](int at) {
+            return qFromLittleEndian<quint16>(wave.constData() + at);
+        };
+        auto u32 = [&](int at) {
+            return qFromLittleEndian<quint32>(wave.constData() + at);
+        };
+        QCOMPARE(wave.first(4), QByteArray("RIFF"));
+        QCOMPARE(wave.sliced(8, 8), QByteArray("WAVEfmt "));
+        QCOMPARE(u16(20), quint16(1));     // PCM
+        QCOMPARE(u16(22), quint16(1));     // one channel
+        QCOMPARE(u32(24), quint32(11025)); // samples per second
+        QCOMPARE(u16(34), quint16(8));     // bits per sample
+        QCOMPARE(wave.sliced(36, 4), QByteArray("data"));
+        QCOMPARE(u32(40), quint32(5480));
+        QCOMPARE(wave.size(), 44 + 5480);
+
+        // Qt Multimedia reads it, device or not.
+        QSoundEffect effect;
+        effect.setSource(QUrl("qrc:/SOUND"));
+        QTRY_COMPARE(effect.status(), QSoundEffect::Ready);
+    }
+
+    void SoundNeverBlocks()
+    {
+        // This machine has no audio output: Play stays silent and returns at once.
+        TEffectSound sound;
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 3; ++i)
+            sound.Play();
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+    }
+};
+
+VORANTU_TEST_MAIN(TTestPlatform)
+#include "tst_Platform.moc"

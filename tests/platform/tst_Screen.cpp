@@ -1,0 +1,159 @@
+#include "TestEnvironment.h"
+#include "x11/X11Screen.h"
+#include "x11/Xcb.h"
+
+#include <QPainter>
+#include <QProcess>
+#include <QWidget>
+
+Q_DECLARE_METATYPE(TX11Screen::TTransfer)
+
+namespace {
+
+// Every pixel different from its neighbours, so an offset of one shows.
+QImage Pattern(const QSize& size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb((x * 7 + y) & 0xFF, (y * 13) & 0xFF, (x ^ (y * 3)) & 0xFF));
+    return image;
+}
+
+// A window at an exact place, unmanaged so no frame moves it.
+class TPatternWindow : public QWidget
+{
+public:
+    TPatternWindow(const QRect& geometry)
+        : QWidget(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                               Qt::WindowStaysOnTopHint),
+          FImage(Pattern(geometry.size()))
+    {
+        setGeometry(geometry);
+    }
+    const QImage& Image() const { return FImage; }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, FImage); }
+
+private:
+    QImage FImage;
+};
+
+void MovePointer(const QPoint& position)
+{
+    QCOMPARE(QProcess::execute("xdotool", {"mousemove", QString::number(position.x()),
+                                           QString::number(position.y())}),
+             0);
+}
+
+} // namespace
+
+class TTestScreen : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { MovePointer({1500, 900}); }
+
+    void MonitorsInQtOrder()
+    {
+        TX11Screen screen(QtXcbConnection());
+        QCOMPARE(screen.Monitors(),
+                 (QList<QRect>{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)}));
+    }
+
+    void GrabsExactly_data()
+    {
+        QTest::addColumn<TX11Screen::TTransfer>("transfer");
+        QTest::addColumn<QRect>("place");
+        using T = TX11Screen::TTransfer;
+        QTest::newRow("shared memory, left monitor") << T::SharedMemory << QRect(100, 120, 173, 91);
+        QTest::newRow("shared memory, right monitor")
+            << T::SharedMemory << QRect(2050, 300, 240, 150);
+        QTest::newRow("get image, left monitor") << T::GetImage << QRect(100, 120, 173, 91);
+        QTest::newRow("get image, right monitor") << T::GetImage << QRect(2050, 300, 240, 150);
+    }
+    void GrabsExactly()
+    {
+        QFETCH(TX11Screen::TTransfer, transfer);
+        QFETCH(QRect, place);
+        TPatternWindow window(place);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        TX11Screen screen(QtXcbConnection(), transfer);
+        QImage target(place.size() + QSize(5, 5), QImage::Format_RGB32);
+        // Once the window has painted, the copy is the pattern to the pixel.
+        QTRY_VERIFY((screen.Grab(place, target) &&
+                     target.copy(QRect(QPoint(), place.size())) == window.Image()));
+        QCOMPARE(screen.Transfer(), transfer);
+        // A second, smaller grab reuses what the first set up.
+        const QRect inner = place.adjusted(10, 10, -30, -20);
+        QVERIFY(screen.Grab(inner, target));
+        QCOMPARE(target.copy(QRect(QPoint(), inner.size())),
+                 window.Image().copy(QRect(QPoint(10, 10), inner.size())));
+        QCOMPARE(screen.Transfer(), transfer);
+        QCOMPARE(target.pixel(0, 0) >> 24, 0xFFu);
+        QCOMPARE(screen.Pixel(place.topLeft() + QPoint(7, 3)),
+                 std::optional<QRgb>(window.Image().pixel(7, 3)));
+    }
+
+    void LeavesWhatIsOffScreenAlone_data()
+    {
+        QTest::addColumn<TX11Screen::TTransfer>("transfer");
+        QTest::newRow("shared memory") << TX11Screen::TTransfer::SharedMemory;
+        QTest::newRow("get image") << TX11Screen::TTransfer::GetImage;
+    }
+    void LeavesWhatIsOffScreenAlone()
+    {
+        QFETCH(TX11Screen::TTransfer, transfer);
+        // The root is 3200 x 1080: this window's lower right corner hangs over it.
+        TPatternWindow window(QRect(3100, 1000, 100, 80));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        TX11Screen screen(QtXcbConnection(), transfer);
+        const QRgb marker = 0xFF123456;
+        QImage target(200, 150, QImage::Format_ARGB32);
+        target.fill(marker);
+        const QRect rect(3050, 990, 200, 150);
+        QTRY_VERIFY(screen.Grab(rect, target) &&
+                    target.pixel(50, 10) == window.Image().pixel(0, 0));
+        QCOMPARE(target.pixel(149, 89), window.Image().pixel(99, 79));
+        QCOMPARE(target.pixel(150, 10), marker);
+        QCOMPARE(target.pixel(10, 90), marker);
+        QCOMPARE(target.pixel(199, 149), marker);
+
+        QImage untouched(10, 10, QImage::Format_RGB32);
+        untouched.fill(marker);
+        QVERIFY(!screen.Grab(QRect(3200, 0, 10, 10), untouched));
+        QVERIFY(!screen.Grab(QRect(-20, -20, 10, 10), untouched));
+        QCOMPARE(untouched.pixel(0, 0), marker);
+        QVERIFY(!screen.Grab(QRect(0, 0, 11, 10), untouched));
+        QCOMPARE(screen.Pixel({3200, 5}), std::nullopt);
+        QCOMPARE(screen.Pixel({-1, 5}), std::nullopt);
+    }
+
+    void CursorHasItsHotSpot()
+    {
+        QImage shape(24, 32, QImage::Format_ARGB32_Premultiplied);
+        shape.fill(Qt::transparent);
+        QPainter(&shape).fillRect(2, 3, 12, 20, QColor(200, 30, 90));
+        shape.setPixel(5, 9, qRgb(255, 255, 0));
+        TPatternWindow window(QRect(400, 400, 200, 200));
+        window.setCursor(QCursor(QPixmap::fromImage(shape), 5, 9));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        MovePointer({480, 470});
+
+        TX11Screen screen(QtXcbConnection());
+        QTRY_COMPARE(screen.Cursor().value_or(TCursorImage()).HotSpot, QPoint(5, 9));
+        const TCursorImage cursor = *screen.Cursor();
+        QCOMPARE(cursor.Position, QPoint(480, 470));
+        QCOMPARE(screen.CursorPosition(), QPoint(480, 470));
+        QCOMPARE(cursor.Image.format(), QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(cursor.Image, shape);
+        MovePointer({1500, 900});
+    }
+};
+
+VORANTU_TEST_MAIN(TTestScreen)
+#include "tst_Screen.moc"
