@@ -158,7 +158,7 @@ bool TInstanceLock::TryAcquire(const QString& folder)
             FFd = fd.Release();
             return true;
         }
-        if (errno != EWOULDBLOCK)
+        if (errno != EWOULDBLOCK || attempt == 4)
             return false;
         QThread::usleep(2000);
     }
@@ -248,8 +248,10 @@ public:
 private:
     void ReadAvailable()
     {
+        // A bounded number of reads per wake-up: a client that writes without
+        // end must not keep the event loop (and this connection's time-out) waiting.
         char buffer[16384];
-        for (;;) {
+        for (int reads = 0; reads < 8; ++reads) {
             const ssize_t count = ::read(FFd.Get(), buffer, sizeof buffer);
             if (count > 0) {
                 // Past the limit the rest is drained unread, so a client that is

@@ -20,5 +20,6 @@ struct TPlatform
     std::unique_ptr<TGlobalHotKey> (*CreateHotKey)(QObject* parent) = nullptr;
 };
 
-// Call after the QGuiApplication exists.
+// Call after the QGuiApplication exists, and destroy what it gives before the
+// application object: the X11 implementations share its display connection.
 TPlatform LoadPlatform();
