@@ -28,7 +28,7 @@ xcb_connection_t* QtXcbConnection();
 xcb_window_t XcbRootWindow(xcb_connection_t* connection);
 xcb_screen_t* XcbDefaultScreen(xcb_connection_t* connection);
 
-// Interns `name` (cached per connection is not needed: callers keep the atom).
+// Interns `name`; one round trip, so callers look an atom up once and keep it.
 xcb_atom_t XcbAtom(xcb_connection_t* connection, const char* name);
 
 // A 32-bit property of `window` as a list of numbers; empty when missing or of
