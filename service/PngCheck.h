@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <stdexcept>
+
+// Bytes that are not a complete, decodable PNG picture.
+class EPngError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Largest picture accepted, in pixels: a tall page capture fits, a picture
+// whose few compressed bytes would inflate to gigabytes does not.
+inline constexpr quint64 MaxPngPixels = quint64(1) << 28;
+
+// Decodes every row of `data` (keeping one row in memory at a time) and
+// throws EPngError with a reason when the signature is wrong, a chunk or the
+// compressed stream is damaged or cut off, or the picture is too large.
+// Safe on any thread.
+void CheckPng(QByteArrayView data);

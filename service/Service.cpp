@@ -1,0 +1,596 @@
+#include "Service.h"
+
+#include "HoldList.h"
+#include "ImageStore.h"
+#include "InitConfig.h"
+#include "Multipart.h"
+#include "Pages.h"
+#include "PngCheck.h"
+#include "RequestLog.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <arpa/inet.h>
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <microhttpd.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr unsigned int ThreadCount = 4;
+constexpr unsigned int ConnectionLimit = 256;
+constexpr unsigned int IdleTimeoutSeconds = 30;
+// Uploads in flight may hold this many bodies of the largest size at once;
+// more wait for a later try, so a crowd of uploads cannot exhaust memory.
+constexpr qint64 BodiesInFlight = 4;
+constexpr qsizetype MaxHostLength = 260;
+
+const char* const JsonType = "application/json; charset=utf-8";
+const char* const HtmlType = "text/html; charset=utf-8";
+
+// Letters, digits, dots and hyphens, an optional port; or a bracketed IPv6
+// address. Everything else is refused, so the host can go into the reply's
+// address without escaping and cannot point it somewhere odd.
+bool IsSafeHost(QByteArrayView host)
+{
+    if (host.isEmpty() || host.size() > MaxHostLength)
+        return false;
+    qsizetype i = 0;
+    if (host[0] == '[') {
+        const qsizetype close = host.indexOf(']');
+        if (close < 3)
+            return false;
+        for (char c : host.sliced(1, close - 1)) {
+            if (!(std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'))
+                return false;
+        }
+        i = close + 1;
+    } else {
+        while (i < host.size() && host[i] != ':') {
+            const char c = host[i];
+            if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-'))
+                return false;
+            ++i;
+        }
+        if (i == 0)
+            return false;
+    }
+    if (i == host.size())
+        return true;
+    if (host[i] != ':' || host.size() - i - 1 < 1 || host.size() - i - 1 > 5)
+        return false;
+    for (char c : host.sliced(i + 1)) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
+}
+
+QByteArray ErrorReply(const QString& message)
+{
+    return "{\"status\":\"error\",\"message\":" + JsonQuote(message) + '}';
+}
+
+QString PeerAddress(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (!info || !info->client_addr)
+        return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    const sockaddr* address = info->client_addr;
+    if (address->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text,
+                  sizeof text);
+    else if (address->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
+                  sizeof text);
+    return QString::fromLatin1(text);
+}
+
+QString Lookup(MHD_Connection* connection, MHD_ValueKind kind, const char* key)
+{
+    const char* value = MHD_lookup_connection_value(connection, kind, key);
+    return value ? QString::fromUtf8(value) : QString();
+}
+
+struct TValueList
+{
+    QJsonArray Pairs;
+    int HostCount = 0;
+};
+
+MHD_Result CollectValue(void* cls, MHD_ValueKind, const char* key, const char* value)
+{
+    auto* list = static_cast<TValueList*>(cls);
+    const QString name = QString::fromUtf8(key ? key : "");
+    if (name.compare(QLatin1String("Host"), Qt::CaseInsensitive) == 0)
+        ++list->HostCount;
+    list->Pairs.append(QJsonArray{name, QString::fromUtf8(value ? value : "")});
+    return MHD_YES;
+}
+
+void Log(void*, const char* format, va_list arguments)
+{
+    std::fputs("vorantu-service: ", stderr);
+    std::vfprintf(stderr, format, arguments);
+}
+
+struct TResponseDeleter
+{
+    void operator()(MHD_Response* response) const { MHD_destroy_response(response); }
+};
+using TResponsePtr = std::unique_ptr<MHD_Response, TResponseDeleter>;
+
+struct TDaemonStopper
+{
+    void operator()(MHD_Daemon* daemon) const { MHD_stop_daemon(daemon); }
+};
+
+// One request from its headers to its completion; owned by the connection
+// (MHD's per-request pointer) and freed in the completion callback. Touched
+// only by the thread that serves its connection.
+struct TExchange
+{
+    QString Peer;
+    QString Method;
+    QString Path;
+    QJsonObject LogEntry;
+    bool IsUpload = false;
+    bool Answered = false;
+    bool Chunked = false;
+    qint64 Reserved = 0; // bytes of the in-flight budget held by this upload
+    QByteArray Host;
+    QByteArray Boundary;
+    QByteArray Body;
+};
+
+} // namespace
+
+class TServiceCore
+{
+public:
+    explicit TServiceCore(const TServiceOptions& options);
+
+    quint16 Port() const;
+    const TServiceOptions& Options() const { return FOptions; }
+
+    static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url,
+                                const char* method, const char* version, const char* uploadData,
+                                size_t* uploadDataSize, void** context);
+    static void OnCompleted(void* cls, MHD_Connection* connection, void** context,
+                            MHD_RequestTerminationCode code);
+
+private:
+    MHD_Result Begin(MHD_Connection* connection, TExchange& exchange, const char* version);
+    MHD_Result Receive(TExchange& exchange, const char* data, size_t* size);
+    MHD_Result FinishUpload(MHD_Connection* connection, TExchange& exchange);
+    MHD_Result BeginUpload(MHD_Connection* connection, TExchange& exchange);
+    MHD_Result ServeImage(MHD_Connection* connection, TExchange& exchange);
+    MHD_Result ServeInit(MHD_Connection* connection, TExchange& exchange);
+
+    MHD_Result Answer(MHD_Connection* connection, TExchange& exchange, unsigned int status,
+                      const char* contentType, const QByteArray& body, const char* allow = nullptr);
+    MHD_Result AnswerError(MHD_Connection* connection, TExchange& exchange, unsigned int status,
+                           const QString& message, const char* allow = nullptr);
+    MHD_Result Queue(MHD_Connection* connection, TExchange& exchange, unsigned int status,
+                     MHD_Response* response);
+
+    bool Reserve(qint64 bytes);
+    void Release(qint64 bytes);
+    TInitConfig CurrentConfig() const;
+    void WriteLog(const QJsonObject& entry);
+
+    TServiceOptions FOptions;
+    TImageStore FStore;
+    THoldList FHolds;
+    TRequestLog FLog;
+    std::mutex FBudgetLock; // guards FBudgetUsed
+    qint64 FBudgetUsed = 0;
+    std::unique_ptr<MHD_Daemon, TDaemonStopper> FDaemon;
+};
+
+TServiceCore::TServiceCore(const TServiceOptions& options)
+    : FOptions(options), FStore(options.StorageDir),
+      FHolds(FStore.Dir() + QStringLiteral("/holds.json")), FLog(options.LogFile)
+{
+    // A configuration that does not load is an operator's mistake best
+    // reported now; later edits that break it only silence the offers.
+    LoadInitConfig(options.ConfigFile);
+
+    sockaddr_in address4{};
+    sockaddr_in6 address6{};
+    const sockaddr* address = nullptr;
+    unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_POLL;
+    if (options.ListenAddress.protocol() == QAbstractSocket::IPv6Protocol) {
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = htons(options.ListenPort);
+        const Q_IPV6ADDR raw = options.ListenAddress.toIPv6Address();
+        std::memcpy(&address6.sin6_addr, raw.c, sizeof raw.c);
+        address = reinterpret_cast<const sockaddr*>(&address6);
+        flags |= MHD_USE_IPv6;
+    } else {
+        address4.sin_family = AF_INET;
+        address4.sin_port = htons(options.ListenPort);
+        address4.sin_addr.s_addr = htonl(options.ListenAddress.toIPv4Address());
+        address = reinterpret_cast<const sockaddr*>(&address4);
+    }
+
+    FDaemon.reset(MHD_start_daemon(
+        flags, options.ListenPort, nullptr, nullptr, &TServiceCore::OnRequest, this,
+        MHD_OPTION_EXTERNAL_LOGGER, &Log, nullptr, MHD_OPTION_SOCK_ADDR, address,
+        MHD_OPTION_THREAD_POOL_SIZE, ThreadCount, MHD_OPTION_CONNECTION_LIMIT, ConnectionLimit,
+        MHD_OPTION_CONNECTION_TIMEOUT, IdleTimeoutSeconds, MHD_OPTION_NOTIFY_COMPLETED,
+        &TServiceCore::OnCompleted, this, MHD_OPTION_END));
+    if (!FDaemon)
+        throw EServiceError(QStringLiteral("cannot listen on %1 port %2 (in use, or not an "
+                                           "address of this machine)")
+                                .arg(options.ListenAddress.toString())
+                                .arg(options.ListenPort)
+                                .toStdString());
+}
+
+quint16 TServiceCore::Port() const
+{
+    const MHD_DaemonInfo* info = MHD_get_daemon_info(FDaemon.get(), MHD_DAEMON_INFO_BIND_PORT);
+    return info ? info->port : FOptions.ListenPort;
+}
+
+MHD_Result TServiceCore::OnRequest(void* cls, MHD_Connection* connection, const char* url,
+                                   const char* method, const char* version, const char* uploadData,
+                                   size_t* uploadDataSize, void** context)
+{
+    auto* core = static_cast<TServiceCore*>(cls);
+    // Nothing may unwind into the C library: a failure ends this request only.
+    try {
+        if (!*context) {
+            auto exchange = std::make_unique<TExchange>();
+            exchange->Method = QString::fromLatin1(method);
+            exchange->Path = QString::fromUtf8(url);
+            exchange->Peer = PeerAddress(connection);
+            TExchange& ref = *exchange;
+            *context = exchange.release();
+            return core->Begin(connection, ref, version);
+        }
+        TExchange& exchange = *static_cast<TExchange*>(*context);
+        if (exchange.Answered)
+            return MHD_YES;
+        if (*uploadDataSize != 0)
+            return core->Receive(exchange, uploadData, uploadDataSize);
+        return core->FinishUpload(connection, *static_cast<TExchange*>(*context));
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "vorantu-service: %s %s: %s\n", method, url, error.what());
+    } catch (...) {
+        std::fprintf(stderr, "vorantu-service: %s %s: unknown failure\n", method, url);
+    }
+    return MHD_NO;
+}
+
+void TServiceCore::OnCompleted(void* cls, MHD_Connection*, void** context,
+                               MHD_RequestTerminationCode code)
+{
+    auto* core = static_cast<TServiceCore*>(cls);
+    std::unique_ptr<TExchange> exchange(static_cast<TExchange*>(*context));
+    *context = nullptr;
+    if (!exchange)
+        return;
+    core->Release(exchange->Reserved);
+    if (exchange->Answered)
+        return;
+    // Requests that never got an answer (the client left, the body was cut
+    // off or grew too large) are logged here with the reason.
+    static const char* const reasons[] = {"completed", "error",      "timeout",
+                                          "shutdown",  "read error", "client abort"};
+    const auto index = static_cast<size_t>(code);
+    exchange->LogEntry.insert(QStringLiteral("ended"),
+                              QLatin1String(index < std::size(reasons) ? reasons[index] : "other"));
+    core->WriteLog(exchange->LogEntry);
+}
+
+MHD_Result TServiceCore::Begin(MHD_Connection* connection, TExchange& exchange, const char* version)
+{
+    TValueList headers;
+    MHD_get_connection_values(connection, MHD_HEADER_KIND, &CollectValue, &headers);
+    TValueList query;
+    MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &CollectValue, &query);
+
+    QJsonObject& entry = exchange.LogEntry;
+    entry.insert(QStringLiteral("time"),
+                 QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    entry.insert(QStringLiteral("peer"), exchange.Peer);
+    entry.insert(QStringLiteral("method"), exchange.Method);
+    entry.insert(QStringLiteral("path"), exchange.Path);
+    if (!query.Pairs.isEmpty())
+        entry.insert(QStringLiteral("query"), query.Pairs);
+    entry.insert(QStringLiteral("protocol"), QString::fromLatin1(version ? version : ""));
+    entry.insert(QStringLiteral("headers"), headers.Pairs);
+
+    if (headers.HostCount > 1)
+        return AnswerError(connection, exchange, MHD_HTTP_BAD_REQUEST,
+                           QStringLiteral("more than one Host header"));
+
+    const QString& path = exchange.Path;
+    const bool isGet =
+        exchange.Method == QLatin1String("GET") || exchange.Method == QLatin1String("HEAD");
+    const bool isPost = exchange.Method == QLatin1String("POST");
+
+    if (path == QLatin1String("/image")) {
+        if (!isPost)
+            return AnswerError(connection, exchange, MHD_HTTP_METHOD_NOT_ALLOWED,
+                               QStringLiteral("use POST to upload"), "POST");
+        return BeginUpload(connection, exchange);
+    }
+
+    const bool isImage = path.startsWith(QLatin1String("/i/"));
+    const bool isKnown = isImage || path == QLatin1String("/api.init.php") ||
+                         path == QLatin1String("/vorantu") || path == QLatin1String("/help");
+    if (!isKnown)
+        return AnswerError(connection, exchange, MHD_HTTP_NOT_FOUND, QStringLiteral("not found"));
+    if (!isGet)
+        return AnswerError(connection, exchange, MHD_HTTP_METHOD_NOT_ALLOWED,
+                           QStringLiteral("method not allowed"), "GET, HEAD");
+
+    if (isImage)
+        return ServeImage(connection, exchange);
+    if (path == QLatin1String("/api.init.php"))
+        return ServeInit(connection, exchange);
+    if (path == QLatin1String("/vorantu"))
+        return Answer(connection, exchange, MHD_HTTP_OK, HtmlType,
+                      ProductPage(Lookup(connection, MHD_GET_ARGUMENT_KIND, "v"), CurrentConfig()));
+    return Answer(connection, exchange, MHD_HTTP_OK, HtmlType,
+                  HelpPage(Lookup(connection, MHD_GET_ARGUMENT_KIND, "msg")));
+}
+
+MHD_Result TServiceCore::BeginUpload(MHD_Connection* connection, TExchange& exchange)
+{
+    // Everything that can be judged from the headers is judged before the
+    // body is read, so a refused upload costs no bandwidth or memory.
+    exchange.Host = QByteArray(MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host"));
+    if (exchange.Host.isEmpty())
+        return AnswerError(connection, exchange, MHD_HTTP_BAD_REQUEST,
+                           QStringLiteral("the Host header is missing"));
+    if (!IsSafeHost(exchange.Host))
+        return AnswerError(connection, exchange, MHD_HTTP_BAD_REQUEST,
+                           QStringLiteral("the Host header is not a host name"));
+
+    try {
+        exchange.Boundary = FormBoundary(QByteArrayView(
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type")));
+    } catch (const EMultipartError& error) {
+        return AnswerError(connection, exchange, MHD_HTTP_BAD_REQUEST,
+                           QString::fromUtf8(error.what()));
+    }
+
+    const char* lengthText =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
+    const char* encoding =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Transfer-Encoding");
+    qint64 length = 0;
+    if (encoding && qstricmp(encoding, "identity") != 0) {
+        exchange.Chunked = true;
+    } else if (lengthText) {
+        bool ok = false;
+        length = QByteArray(lengthText).trimmed().toLongLong(&ok);
+        if (!ok || length < 0)
+            return AnswerError(connection, exchange, MHD_HTTP_BAD_REQUEST,
+                               QStringLiteral("the Content-Length header is not a number"));
+    }
+    if (length > FOptions.MaxBodyBytes)
+        return AnswerError(
+            connection, exchange, MHD_HTTP_CONTENT_TOO_LARGE,
+            QStringLiteral("the upload is larger than %1 bytes").arg(FOptions.MaxBodyBytes));
+    if (!Reserve(length))
+        return AnswerError(connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE,
+                           QStringLiteral("too many uploads at once; try again shortly"));
+    exchange.Reserved = length;
+    exchange.Body.reserve(length);
+    exchange.IsUpload = true;
+    return MHD_YES;
+}
+
+MHD_Result TServiceCore::Receive(TExchange& exchange, const char* data, size_t* size)
+{
+    if (!exchange.IsUpload) {
+        *size = 0;
+        return MHD_YES;
+    }
+    const qint64 total = exchange.Body.size() + qint64(*size);
+    if (total > FOptions.MaxBodyBytes) {
+        // Only a chunked body gets here (a declared length was checked, and
+        // the library holds the client to it). A reply cannot be queued in
+        // the middle of a body, so the connection is closed instead.
+        std::fprintf(stderr, "vorantu-service: %s: chunked upload over %lld bytes, closed\n",
+                     qPrintable(exchange.Peer), static_cast<long long>(FOptions.MaxBodyBytes));
+        return MHD_NO;
+    }
+    if (total > exchange.Reserved) {
+        if (!Reserve(total - exchange.Reserved))
+            return MHD_NO;
+        exchange.Reserved = total;
+    }
+    exchange.Body.append(data, qsizetype(*size));
+    *size = 0;
+    return MHD_YES;
+}
+
+MHD_Result TServiceCore::FinishUpload(MHD_Connection* connection, TExchange& exchange)
+{
+    if (!exchange.IsUpload)
+        return MHD_NO; // every other request is answered when it begins
+
+    TFormFile file;
+    try {
+        file = ReadFormFile(exchange.Body, exchange.Boundary, "file");
+    } catch (const EMultipartError& error) {
+        return AnswerError(connection, exchange, MHD_HTTP_BAD_REQUEST,
+                           QString::fromUtf8(error.what()));
+    }
+    try {
+        CheckPng(file.Data);
+    } catch (const EPngError& error) {
+        return AnswerError(connection, exchange, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE,
+                           QString::fromUtf8(error.what()));
+    }
+
+    QString name;
+    try {
+        name = FStore.Save(file.Data);
+    } catch (const EStorageError& error) {
+        std::fprintf(stderr, "vorantu-service: %s\n", error.what());
+        return AnswerError(connection, exchange, MHD_HTTP_INTERNAL_SERVER_ERROR,
+                           QStringLiteral("the picture could not be stored"));
+    }
+    exchange.LogEntry.insert(QStringLiteral("image"), name);
+    exchange.LogEntry.insert(QStringLiteral("bytes"), qint64(file.Data.size()));
+
+    // The host passed IsSafeHost, so it needs no escaping; slashes are
+    // escaped as the reply has always been written.
+    const QByteArray reply = "{\"status\":\"success\",\"url\":\"http:\\/\\/" + exchange.Host +
+                             "\\/i\\/" + name.toLatin1() + "\"}";
+    exchange.Body.clear();
+    exchange.Body.squeeze();
+    return Answer(connection, exchange, MHD_HTTP_OK, JsonType, reply);
+}
+
+MHD_Result TServiceCore::ServeImage(MHD_Connection* connection, TExchange& exchange)
+{
+    const QString name = exchange.Path.mid(3);
+    const int fd = FStore.Open(name);
+    if (fd < 0)
+        return AnswerError(connection, exchange, MHD_HTTP_NOT_FOUND, QStringLiteral("not found"));
+    struct stat info
+    {};
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        return AnswerError(connection, exchange, MHD_HTTP_NOT_FOUND, QStringLiteral("not found"));
+    }
+    // The response owns the descriptor from here on.
+    MHD_Response* response = MHD_create_response_from_fd64(uint64_t(info.st_size), fd);
+    if (!response) {
+        ::close(fd);
+        return MHD_NO;
+    }
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "image/png");
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "public, max-age=86400");
+    return Queue(connection, exchange, MHD_HTTP_OK, response);
+}
+
+MHD_Result TServiceCore::ServeInit(MHD_Connection* connection, TExchange& exchange)
+{
+    const TInitConfig config = CurrentConfig();
+    const QString command = Lookup(connection, MHD_HEADER_KIND, "User-Command");
+    if (command == QLatin1String("hold")) {
+        if (!config.Update.isEmpty() && !FHolds.Hold(exchange.Peer, config.Update))
+            std::fprintf(stderr, "vorantu-service: cannot save the hold list in %s\n",
+                         qPrintable(FStore.Dir()));
+        return Answer(connection, exchange, MHD_HTTP_OK, JsonType, "{\"status\":\"success\"}");
+    }
+    if (!command.isEmpty())
+        return AnswerError(connection, exchange, MHD_HTTP_BAD_REQUEST,
+                           QStringLiteral("unknown command"));
+
+    const QString installId = Lookup(connection, MHD_HEADER_KIND, "User-Union");
+    FHolds.NoteStartup(exchange.Peer, installId);
+    const bool offer = OffersUpdate(config, Lookup(connection, MHD_HEADER_KIND, "User-Version")) &&
+                       !FHolds.IsHeld(exchange.Peer, installId, config.Update);
+    exchange.LogEntry.insert(QStringLiteral("offered"), offer);
+    return Answer(connection, exchange, MHD_HTTP_OK, JsonType, InitReply(config, offer));
+}
+
+MHD_Result TServiceCore::Answer(MHD_Connection* connection, TExchange& exchange,
+                                unsigned int status, const char* contentType,
+                                const QByteArray& body, const char* allow)
+{
+    MHD_Response* response = MHD_create_response_from_buffer(
+        size_t(body.size()), const_cast<char*>(body.constData()), MHD_RESPMEM_MUST_COPY);
+    if (!response)
+        return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentType);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    if (allow)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
+    if (qstrcmp(contentType, HtmlType) == 0)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_SECURITY_POLICY,
+                                "default-src 'none'; style-src 'unsafe-inline'");
+    return Queue(connection, exchange, status, response);
+}
+
+MHD_Result TServiceCore::AnswerError(MHD_Connection* connection, TExchange& exchange,
+                                     unsigned int status, const QString& message, const char* allow)
+{
+    exchange.LogEntry.insert(QStringLiteral("error"), message);
+    return Answer(connection, exchange, status, JsonType, ErrorReply(message), allow);
+}
+
+MHD_Result TServiceCore::Queue(MHD_Connection* connection, TExchange& exchange, unsigned int status,
+                               MHD_Response* response)
+{
+    TResponsePtr owned(response);
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    exchange.Answered = true;
+    // Logged before the reply leaves, so whoever got the reply finds the line.
+    exchange.LogEntry.insert(QStringLiteral("status"), int(status));
+    WriteLog(exchange.LogEntry);
+    return MHD_queue_response(connection, status, response);
+}
+
+bool TServiceCore::Reserve(qint64 bytes)
+{
+    std::lock_guard locker(FBudgetLock);
+    if (FBudgetUsed + bytes > BodiesInFlight * FOptions.MaxBodyBytes)
+        return false;
+    FBudgetUsed += bytes;
+    return true;
+}
+
+void TServiceCore::Release(qint64 bytes)
+{
+    std::lock_guard locker(FBudgetLock);
+    FBudgetUsed -= bytes;
+}
+
+void TServiceCore::WriteLog(const QJsonObject& entry)
+{
+    try {
+        FLog.Write(entry);
+    } catch (...) {
+        // The log is a record, not a duty: losing a line must not end the run.
+    }
+}
+
+TInitConfig TServiceCore::CurrentConfig() const
+{
+    try {
+        return LoadInitConfig(FOptions.ConfigFile);
+    } catch (const EConfigError& error) {
+        std::fprintf(stderr, "vorantu-service: %s; answering without offers\n", error.what());
+        return {};
+    }
+}
+
+TService::TService(const TServiceOptions& options) : FCore(std::make_unique<TServiceCore>(options))
+{}
+
+TService::~TService() = default;
+
+quint16 TService::Port() const
+{
+    return FCore->Port();
+}
+
+QString TService::BaseAddress() const
+{
+    const QHostAddress& address = FCore->Options().ListenAddress;
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                             : address.toString();
+    return QStringLiteral("http://%1:%2").arg(host).arg(Port());
+}
