@@ -265,7 +265,7 @@ MHD_Result TServiceCore::OnRequest(void* cls, MHD_Connection* connection, const 
             return MHD_YES;
         if (*uploadDataSize != 0)
             return core->Receive(exchange, uploadData, uploadDataSize);
-        return core->FinishUpload(connection, *static_cast<TExchange*>(*context));
+        return core->FinishUpload(connection, exchange);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "vorantu-service: %s %s: %s\n", method, url, error.what());
     } catch (...) {
@@ -290,9 +290,14 @@ void TServiceCore::OnCompleted(void* cls, MHD_Connection*, void** context,
     static const char* const reasons[] = {"completed", "error",      "timeout",
                                           "shutdown",  "read error", "client abort"};
     const auto index = static_cast<size_t>(code);
-    exchange->LogEntry.insert(QStringLiteral("ended"),
-                              QLatin1String(index < std::size(reasons) ? reasons[index] : "other"));
-    core->WriteLog(exchange->LogEntry);
+    try {
+        exchange->LogEntry.insert(
+            QStringLiteral("ended"),
+            QLatin1String(index < std::size(reasons) ? reasons[index] : "other"));
+        core->WriteLog(exchange->LogEntry);
+    } catch (...) {
+        // Out of memory while noting a request that is over anyway.
+    }
 }
 
 MHD_Result TServiceCore::Begin(MHD_Connection* connection, TExchange& exchange, const char* version)
