@@ -105,22 +105,6 @@ public:
         return data;
     }
 
-    // True when the peer closed the connection within the time.
-    bool WaitClosed(int timeoutMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (FFd >= 0 && !deadline.hasExpired()) {
-            pollfd entry{FFd, POLLIN, 0};
-            if (::poll(&entry, 1, int(qMax<qint64>(1, deadline.remainingTime()))) <= 0)
-                return false;
-            char buffer[4096];
-            const ssize_t n = ::recv(FFd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return true;
-        }
-        return false;
-    }
-
 private:
     int FFd = -1;
 };
