@@ -1,0 +1,502 @@
+#include "Area.h"
+
+#include "Config.h"
+#include "Size.h"
+#include "Translate.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+// Rounds like the platform's MulDiv: half away from zero.
+int MulDiv(int number, int numerator, int denominator)
+{
+    const qint64 product = qint64(number) * numerator;
+    const qint64 half = denominator / 2;
+    return int(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
+}
+
+// The border: a one-pixel outline in the pen colour around a fill in the
+// brush colour. Only its 6-pixel margin shows; the rest is the hole.
+class TShape : public QWidget
+{
+public:
+    explicit TShape(QWidget* parent) : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    QColor Pen = Qt::red;
+    QColor Brush = Qt::red;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), Pen);
+        painter.fillRect(rect().adjusted(1, 1, -1, -1), Brush);
+    }
+};
+
+QWidget* NewPanel(QWidget* parent, const char* name)
+{
+    auto* panel = new QWidget(parent);
+    panel->setObjectName(QLatin1String(name));
+    return panel;
+}
+
+} // namespace
+
+TFrmArea::TFrmArea(TFrmSize& size, TAreaOwner& owner)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      FSize(size), FOwner(owner)
+{
+    setObjectName(QStringLiteral("TFrmArea"));
+    setWindowTitle(QStringLiteral("영역지정 - Vorantu"));
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+
+    const int header = HeaderHeight();
+    QFont font = this->font();
+    font.setPixelSize(MulDiv(12, logicalDpiY(), 96));
+    setFont(font);
+    setMinimumSize(2 * BorderWidth + 2, header + 2 * BorderWidth + 2);
+
+    ShpBack = new TShape(this);
+    ShpBack->setObjectName(QStringLiteral("ShpBack"));
+
+    PnlHead = NewPanel(this, "PnlHead");
+    PnlHead->setAutoFillBackground(true);
+    QPalette head = PnlHead->palette();
+    head.setColor(QPalette::Window, QColor(64, 0, 0));
+    PnlHead->setPalette(head);
+
+    PnlSize = NewPanel(PnlHead, "PnlSize");
+    LblSize = new QLabel(PnlSize);
+    LblSize->setObjectName(QStringLiteral("LblSize"));
+    QPalette white = LblSize->palette();
+    white.setColor(QPalette::WindowText, Qt::white);
+    LblSize->setPalette(white);
+
+    PnlRec = NewPanel(PnlHead, "PnlRec");
+    LvlRecTime = new QLabel(QStringLiteral("[REC] 00:00:00"), PnlRec);
+    LvlRecTime->setObjectName(QStringLiteral("LvlRecTime"));
+    LvlRecTime->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    QPalette maroon = LvlRecTime->palette();
+    maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    LvlRecTime->setPalette(maroon);
+
+    PnlClose = NewPanel(PnlHead, "PnlClose");
+    BtnClose = new QLabel(PnlClose);
+    BtnClose->setObjectName(QStringLiteral("BtnClose"));
+    BtnClose->setCursor(Qt::PointingHandCursor);
+    BtnClose->installEventFilter(this);
+
+    PopSize = new QMenu(this);
+    PopSize->setObjectName(QStringLiteral("PopSize"));
+    auto addItem = [this](const char* name, const QString& caption) {
+        QAction* item = PopSize->addAction(caption);
+        item->setObjectName(QLatin1String(name));
+        return item;
+    };
+    PopSize_1 = addItem("PopSize_1", QStringLiteral("320x240"));
+    PopSize_2 = addItem("PopSize_2", QStringLiteral("640x480"));
+    PopSize_3 = addItem("PopSize_3", QStringLiteral("720x480"));
+    PopSize->addSeparator()->setObjectName(QStringLiteral("N1"));
+    PopConfig = addItem("PopConfig", QStringLiteral("설정하기"));
+    PopClose = addItem("PopClose", QStringLiteral("감추기"));
+    connect(PopSize_1, &QAction::triggered, this,
+            [this] { SetSize(FSize.PresetWidth(1), FSize.PresetHeight(1), 0); });
+    connect(PopSize_2, &QAction::triggered, this,
+            [this] { SetSize(FSize.PresetWidth(2), FSize.PresetHeight(2), 0); });
+    connect(PopSize_3, &QAction::triggered, this,
+            [this] { SetSize(FSize.PresetWidth(3), FSize.PresetHeight(3), 0); });
+    connect(PopConfig, &QAction::triggered, this, [this] {
+        FSize.show();
+        FSize.raise();
+        FSize.activateWindow();
+    });
+    connect(PopClose, &QAction::triggered, this, &QWidget::hide);
+    connect(&FSize, &TFrmSize::Apply, this, &TFrmArea::SetSize);
+
+    for (QWidget* part : {PnlHead, PnlSize, static_cast<QWidget*>(LblSize), PnlRec,
+                          static_cast<QWidget*>(LvlRecTime), PnlClose})
+        part->installEventFilter(this);
+
+    TmrColor = new QTimer(this);
+    TmrColor->setObjectName(QStringLiteral("TmrColor"));
+    TmrColor->setInterval(100);
+    connect(TmrColor, &QTimer::timeout, this, &TFrmArea::TmrColorTimer);
+
+    FStoreTimer = new QTimer(this);
+    FStoreTimer->setSingleShot(true);
+    FStoreTimer->setInterval(250);
+    connect(FStoreTimer, &QTimer::timeout, this, &TFrmArea::StoreGeometry);
+
+    TranslateComponent(this);
+    LoadGeometry();
+    LoadCloseImage();
+    FormResize();
+    StoreGeometry();
+
+    AreaColor = QColor(255, 0, 0);
+    AreaColor_Percent = 0;
+    AreaColor_Inc = true;
+    QPalette red = palette();
+    red.setColor(QPalette::Window, AreaColor);
+    setPalette(red);
+    setAutoFillBackground(true);
+}
+
+TFrmArea::~TFrmArea()
+{
+    if (FStoreTimer->isActive())
+        StoreGeometry();
+}
+
+int TFrmArea::HeaderHeight() const
+{
+    return MulDiv(25, logicalDpiY(), 96);
+}
+
+QRect TFrmArea::GetRect() const
+{
+    const QRect outer = geometry();
+    return QRect(outer.left() + BorderWidth, outer.top() + HeaderHeight() + BorderWidth,
+                 outer.width() - 2 * BorderWidth,
+                 outer.height() - HeaderHeight() - 2 * BorderWidth);
+}
+
+void TFrmArea::SetSize(int width, int height, int sizeNo)
+{
+    resize(width + 2 * BorderWidth, height + HeaderHeight() + 2 * BorderWidth);
+    const QString caption = QStringLiteral("%1x%2").arg(width).arg(height);
+    if (sizeNo == 1)
+        PopSize_1->setText(caption);
+    else if (sizeNo == 2)
+        PopSize_2->setText(caption);
+    else if (sizeNo == 3)
+        PopSize_3->setText(caption);
+    if (!isVisible())
+        FormResize();
+}
+
+void TFrmArea::SetMove(int left, int top)
+{
+    move(left, top);
+}
+
+QColor TFrmArea::BorderColor() const
+{
+    return static_cast<TShape*>(ShpBack)->Brush;
+}
+
+void TFrmArea::LoadGeometry()
+{
+    const TConfig config(ProgramConfigPath);
+    QRect r;
+    r.setLeft(ReadSetting(config, Setting::Left));
+    r.setTop(ReadSetting(config, Setting::Top));
+    int width = ReadSetting(config, Setting::Width);
+    int height = ReadSetting(config, Setting::Height);
+
+    auto caption = [&config](const TSetting<int>& w, const TSetting<int>& h) {
+        return QStringLiteral("%1x%2").arg(ReadSetting(config, w)).arg(ReadSetting(config, h));
+    };
+    PopSize_1->setText(caption(Setting::Width1, Setting::Height1));
+    PopSize_2->setText(caption(Setting::Width2, Setting::Height2));
+    PopSize_3->setText(caption(Setting::Width3, Setting::Height3));
+
+    // Strictly inside the desktop, with the interior size taken as the
+    // extent: a window touching an edge is centred again.
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QRect desktop = primary ? primary->virtualGeometry() : QRect();
+    const qint64 right = qint64(r.left()) + width;
+    const qint64 bottom = qint64(r.top()) + height;
+    const bool inside = desktop.left() < r.left() &&
+                        desktop.x() + qint64(desktop.width()) > right && desktop.top() < r.top() &&
+                        desktop.y() + qint64(desktop.height()) > bottom;
+    if (!inside) {
+        r.setLeft(Setting::Left.Default());
+        r.setTop(Setting::Top.Default());
+        width = Setting::Width.Default();
+        height = Setting::Height.Default();
+    }
+    SetMove(r.left(), r.top());
+    SetSize(width, height, 0);
+}
+
+void TFrmArea::StoreGeometry()
+{
+    FStoreTimer->stop();
+    TConfig config(ProgramConfigPath);
+    const QRect outer = geometry();
+    WriteSetting(config, Setting::Width, outer.width() - 2 * BorderWidth);
+    WriteSetting(config, Setting::Height, outer.height() - HeaderHeight() - 2 * BorderWidth);
+    WriteSetting(config, Setting::Left, outer.left());
+    WriteSetting(config, Setting::Top, outer.top());
+}
+
+void TFrmArea::ScheduleStore()
+{
+    FStoreTimer->start();
+}
+
+void TFrmArea::FormResize()
+{
+    const int header = HeaderHeight();
+    FSize.SetCurrentSize(width() - 2 * BorderWidth, height() - header - 2 * BorderWidth);
+    LblSize->setText(QStringLiteral("%1x%2").arg(FSize.CurrentWidth()).arg(FSize.CurrentHeight()));
+    PnlRec->setVisible(width() > 292);
+    PnlClose->setVisible(width() > 112);
+    LblSize->setVisible(width() > 64);
+    LayoutHeader();
+
+    QRegion shape(0, 0, width(), height());
+    shape -= QRegion(BorderWidth, header + BorderWidth, width() - 2 * BorderWidth,
+                     height() - header - 2 * BorderWidth);
+    setMask(shape);
+    update();
+    ScheduleStore();
+}
+
+void TFrmArea::LayoutHeader()
+{
+    const int header = HeaderHeight();
+    const int panel = MulDiv(80, logicalDpiX(), 96);
+    const int inset = MulDiv(6, logicalDpiX(), 96);
+    const int top = MulDiv(5, logicalDpiY(), 96);
+    const int icon = MulDiv(16, logicalDpiX(), 96);
+    ShpBack->setGeometry(0, header, width(), height() - header);
+    PnlHead->setGeometry(0, 0, width(), header);
+    PnlSize->setGeometry(0, 0, panel, header);
+    LblSize->setGeometry(inset, top, panel - inset, header - top);
+    const int closeWidth = PnlClose->isVisibleTo(this) ? panel : 0;
+    PnlClose->setGeometry(width() - panel, 0, panel, header);
+    BtnClose->setGeometry(MulDiv(58, logicalDpiX(), 96), top, icon, icon);
+    PnlRec->setGeometry(panel, 0, qMax(0, width() - panel - closeWidth), header);
+    LvlRecTime->setGeometry(inset, top, PnlRec->width(), header - top);
+}
+
+void TFrmArea::LoadCloseImage()
+{
+    // A white cross on the header's colour, drawn at the pixel size the
+    // screen needs: 16 at 96 DPI, 24, 32 or 48 above.
+    const qreal ratio = devicePixelRatioF() * logicalDpiX() / 96.0;
+    int pixels = 16;
+    for (const int candidate : {24, 32, 48}) {
+        if (16 * ratio >= candidate - 4)
+            pixels = candidate;
+    }
+    QPixmap image(pixels, pixels);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::white, pixels / 8.0, Qt::SolidLine, Qt::RoundCap));
+        const qreal margin = pixels * 0.25;
+        painter.drawLine(QPointF(margin, margin), QPointF(pixels - margin, pixels - margin));
+        painter.drawLine(QPointF(pixels - margin, margin), QPointF(margin, pixels - margin));
+        painter.setPen(QPen(Qt::white, pixels / 16.0));
+        painter.drawRoundedRect(QRectF(0.5, 0.5, pixels - 1, pixels - 1), pixels / 6.0,
+                                pixels / 6.0);
+    }
+    image.setDevicePixelRatio(pixels / (16.0 * logicalDpiX() / 96.0));
+    BtnClose->setPixmap(image);
+}
+
+void TFrmArea::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    FormResize();
+}
+
+void TFrmArea::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    ScheduleStore();
+}
+
+void TFrmArea::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    TmrColor->start();
+}
+
+void TFrmArea::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    TmrColor->stop();
+}
+
+void TFrmArea::closeEvent(QCloseEvent* event)
+{
+    // Alt+F4 and the window manager's close do not close the region window:
+    // only the program does (the close button, the area selector).
+    if (event->spontaneous()) {
+        event->ignore();
+        return;
+    }
+    if (FOwner.IsRecording())
+        FOwner.RecordStop();
+    StoreGeometry();
+    event->accept();
+}
+
+void TFrmArea::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const int key = event->key();
+    if (key == Qt::Key_F4 && (modifiers & Qt::AltModifier)) {
+        event->accept();
+        return;
+    }
+    int dx = 0;
+    int dy = 0;
+    switch (key) {
+    case Qt::Key_Up:
+        dy = -1;
+        break;
+    case Qt::Key_Down:
+        dy = 1;
+        break;
+    case Qt::Key_Left:
+        dx = -1;
+        break;
+    case Qt::Key_Right:
+        dx = 1;
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (modifiers & Qt::ShiftModifier)
+        resize(width() + dx, height() + dy);
+    else if (modifiers & Qt::ControlModifier)
+        resize(width() + 10 * dx, height() + 10 * dy);
+    else
+        move(x() + dx, y() + dy);
+}
+
+Qt::Edges TFrmArea::BorderEdges(const QPoint& position, bool* caption) const
+{
+    *caption = false;
+    const int x = position.x();
+    const int y = position.y();
+    const int w = width();
+    const int h = height();
+    const int t = HeaderHeight() + BorderWidth;
+    Qt::Edges edges;
+    if (x < BorderWidth)
+        edges |= Qt::LeftEdge;
+    else if (x > w - BorderWidth)
+        edges |= Qt::RightEdge;
+    if (y < t)
+        edges |= Qt::TopEdge;
+    else if (y > h - BorderWidth)
+        edges |= Qt::BottomEdge;
+    *caption = edges == Qt::Edges();
+    return edges;
+}
+
+void TFrmArea::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || FOwner.IsRecording() || !windowHandle())
+        return;
+    bool caption = false;
+    const Qt::Edges edges = BorderEdges(event->position().toPoint(), &caption);
+    if (caption)
+        windowHandle()->startSystemMove();
+    else
+        windowHandle()->startSystemResize(edges);
+}
+
+void TFrmArea::mouseMoveEvent(QMouseEvent* event)
+{
+    if (FOwner.IsRecording()) {
+        unsetCursor();
+        return;
+    }
+    bool caption = false;
+    const Qt::Edges edges = BorderEdges(event->position().toPoint(), &caption);
+    const bool horizontal = edges & (Qt::LeftEdge | Qt::RightEdge);
+    const bool vertical = edges & (Qt::TopEdge | Qt::BottomEdge);
+    if (horizontal && vertical) {
+        const bool falling =
+            edges == (Qt::TopEdge | Qt::LeftEdge) || edges == (Qt::BottomEdge | Qt::RightEdge);
+        setCursor(falling ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor);
+    } else if (horizontal) {
+        setCursor(Qt::SizeHorCursor);
+    } else if (vertical) {
+        setCursor(Qt::SizeVerCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+bool TFrmArea::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == BtnClose) {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+            BtnClose->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
+            BtnCloseClick();
+            return true;
+        }
+        return false;
+    }
+    if (event->type() == QEvent::MouseButtonPress) {
+        // The header always drags the window, also while recording.
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && windowHandle()) {
+            windowHandle()->startSystemMove();
+            return true;
+        }
+    } else if (event->type() == QEvent::ContextMenu) {
+        PopSize->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TFrmArea::event(QEvent* event)
+{
+    if (event->type() == QEvent::ScreenChangeInternal) {
+        const bool result = QWidget::event(event);
+        LoadCloseImage();
+        LayoutHeader();
+        return result;
+    }
+    return QWidget::event(event);
+}
+
+void TFrmArea::TmrColorTimer()
+{
+    auto darken = [this](int c) {
+        return c - MulDiv(c, AreaColor_Percent, 100);
+    };
+    auto* shape = static_cast<TShape*>(ShpBack);
+    shape->Brush =
+        QColor(darken(AreaColor.red()), darken(AreaColor.green()), darken(AreaColor.blue()));
+    shape->update();
+    if (AreaColor_Percent > 40)
+        AreaColor_Inc = false;
+    if (AreaColor_Percent == 0)
+        AreaColor_Inc = true;
+    AreaColor_Percent = quint8(AreaColor_Inc ? AreaColor_Percent + 5 : AreaColor_Percent - 5);
+}
+
+void TFrmArea::BtnCloseClick()
+{
+    FOwner.AreaClosed();
+    close();
+}

@@ -1,0 +1,285 @@
+#include "Drag.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+#include <array>
+#include <climits>
+#include <cstdlib>
+#include <xcb/xcb.h>
+
+namespace {
+
+constexpr std::array<quint8, 256> DimTable = [] {
+    std::array<quint8, 256> table{};
+    for (int b = 0; b < 256; ++b)
+        table[b] = TDragPicture::Dim(quint8(b));
+    return table;
+}();
+
+inline quint32 DimPixel(quint32 p)
+{
+    return (p & 0xFF000000u) | quint32(DimTable[(p >> 16) & 0xFF]) << 16 |
+           quint32(DimTable[(p >> 8) & 0xFF]) << 8 | DimTable[p & 0xFF];
+}
+
+} // namespace
+
+void TDragPicture::DimOutside(const QImage& source, const QRect& selection, QImage& target)
+{
+    target = source.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < target.height(); ++y) {
+        auto* row = reinterpret_cast<quint32*>(target.scanLine(y));
+        for (int x = 0; x < target.width(); ++x) {
+            if (!selection.contains(x, y))
+                row[x] = DimPixel(row[x]);
+        }
+    }
+}
+
+void TDragPicture::Freeze(QImage screen)
+{
+    FScreen = screen.convertToFormat(QImage::Format_RGB32);
+    FDimmed = QImage(FScreen.size(), QImage::Format_RGB32);
+    for (int y = 0; y < FScreen.height(); ++y) {
+        const auto* from = reinterpret_cast<const quint32*>(FScreen.constScanLine(y));
+        auto* to = reinterpret_cast<quint32*>(FDimmed.scanLine(y));
+        for (int x = 0; x < FScreen.width(); ++x)
+            to[x] = DimPixel(from[x]);
+    }
+    FSelection = QRect();
+}
+
+QRegion TDragPicture::Select(const QRect& selection)
+{
+    const QRect clipped = selection.intersected(FScreen.rect());
+    const QRegion changed = QRegion(FSelection).xored(QRegion(clipped));
+    FSelection = clipped;
+    return changed;
+}
+
+void TDragPicture::Paint(QPainter& painter, const QRegion& area) const
+{
+    // Same format on both sides and no transformation: each row is one copy.
+    const QRegion inside = area.intersected(FSelection);
+    for (const QRect& r : inside)
+        painter.drawImage(r.topLeft(), FScreen, r);
+    for (const QRect& r : area.subtracted(inside))
+        painter.drawImage(r.topLeft(), FDimmed, r);
+}
+
+TFrmDrag::TFrmDrag(TScreen& screen, QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                          Qt::X11BypassWindowManagerHint),
+      FScreen(screen), TmrActive(new QTimer(this))
+{
+    setObjectName(QStringLiteral("TFrmDrag"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setCursor(Qt::CrossCursor);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+
+    const QList<QRect> monitors = FScreen.Monitors();
+    for (const QRect& monitor : monitors)
+        FBounds = FBounds.united(monitor);
+    if (FBounds.isEmpty() && QGuiApplication::primaryScreen())
+        FBounds = QGuiApplication::primaryScreen()->virtualGeometry();
+    setGeometry(FBounds);
+
+    TmrActive->setObjectName(QStringLiteral("TmrActive"));
+    TmrActive->setInterval(100);
+    connect(TmrActive, &QTimer::timeout, this, &TFrmDrag::TmrActiveTimer);
+    TmrActive->start();
+}
+
+TFrmDrag::~TFrmDrag() = default;
+
+void TFrmDrag::Capture(QImage& bitmap, QRect& rect)
+{
+    bitmap = QImage();
+    FBitmap = &bitmap;
+    FRect = &rect;
+}
+
+QRect TFrmDrag::NormalizeRect(const QPoint& a, const QPoint& b)
+{
+    const int x1 = qMin(a.x(), b.x());
+    const int x2 = qMax(a.x(), b.x());
+    const int y1 = qMin(a.y(), b.y());
+    const int y2 = qMax(a.y(), b.y());
+    return QRect(x1, y1, x2 - x1, y2 - y1);
+}
+
+int TFrmDrag::MinMonitorLeft(const QList<QRect>& monitors)
+{
+    int left = INT_MAX;
+    for (const QRect& monitor : monitors)
+        left = qMin(left, monitor.left());
+    return left;
+}
+
+int TFrmDrag::MinMonitorTop(const QList<QRect>& monitors)
+{
+    int top = INT_MAX;
+    for (const QRect& monitor : monitors)
+        top = qMin(top, monitor.top());
+    return top;
+}
+
+void TFrmDrag::showEvent(QShowEvent* event)
+{
+    // Runs before the window is mapped, so the overlay is not in its own picture.
+    StayOnTop();
+    QImage frozen(FBounds.size(), QImage::Format_RGB32);
+    frozen.fill(Qt::black);
+    FScreen.Grab(FBounds, frozen);
+    FPicture.Freeze(std::move(frozen));
+    DrawSelection(true);
+    QDialog::showEvent(event);
+    activateWindow();
+    QTimer::singleShot(0, this, [this] { TakeFocus(); });
+}
+
+void TFrmDrag::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    FPicture.Paint(painter, event->region());
+}
+
+void TFrmDrag::DrawSelection(bool rebuild)
+{
+    if (rebuild)
+        update(FPicture.Select(FCaptureRect));
+    else
+        update();
+}
+
+void TFrmDrag::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    FSelecting = true;
+    FStartPoint = FEndPoint = event->position().toPoint();
+}
+
+void TFrmDrag::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!FSelecting)
+        return;
+    FEndPoint = event->position().toPoint();
+    FCaptureRect = NormalizeRect(FStartPoint, FEndPoint);
+    DrawSelection(true);
+}
+
+void TFrmDrag::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || !FSelecting)
+        return;
+    FSelecting = false;
+    FEndPoint = event->position().toPoint();
+    FCaptureRect = NormalizeRect(FStartPoint, FEndPoint);
+    DrawSelection(true);
+    if (FCaptureRect.width() == 0 || FCaptureRect.height() == 0)
+        return;
+    Deliver();
+}
+
+void TFrmDrag::Deliver()
+{
+    const QList<QRect> monitors = FScreen.Monitors();
+    const QPoint origin = monitors.isEmpty()
+                              ? FBounds.topLeft()
+                              : QPoint(MinMonitorLeft(monitors), MinMonitorTop(monitors));
+    // Inside the selection the shown picture is the frozen screen itself.
+    const QRect selection = FCaptureRect.intersected(FPicture.Screen().rect());
+    if (FBitmap)
+        *FBitmap = FPicture.Screen().copy(selection);
+    if (FRect)
+        *FRect = QRect(origin + FCaptureRect.topLeft(), FCaptureRect.size());
+    done(Accepted);
+}
+
+void TFrmDrag::Cancel()
+{
+    if (FBitmap)
+        *FBitmap = QImage();
+    done(Rejected);
+}
+
+void TFrmDrag::keyPressEvent(QKeyEvent* event)
+{
+    event->accept();
+    if (event->key() == Qt::Key_Escape)
+        Cancel();
+}
+
+void TFrmDrag::closeEvent(QCloseEvent* event)
+{
+    TmrActive->stop();
+    FPicture = TDragPicture();
+    QDialog::closeEvent(event);
+}
+
+bool TFrmDrag::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        FWasActive = true;
+    return QDialog::event(event);
+}
+
+void TFrmDrag::StayOnTop()
+{
+    if (isVisible())
+        raise();
+}
+
+void TFrmDrag::TmrActiveTimer()
+{
+    if (!isVisible())
+        return;
+    if (QGuiApplication::applicationState() == Qt::ApplicationActive) {
+        FWasActive = true;
+        StayOnTop();
+        return;
+    }
+    // Asked for the focus but not answered within a second: another program
+    // holds the keyboard, and an overlay without it could not be cancelled.
+    constexpr int ActivationTicks = 10;
+    if (!FWasActive && ++FActivationTicks < ActivationTicks) {
+        StayOnTop();
+        TakeFocus();
+        return;
+    }
+    Cancel();
+}
+
+bool TFrmDrag::TakeFocus()
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !isVisible()) {
+        activateWindow();
+        return isVisible();
+    }
+    // The window manager does not manage the overlay, so the focus is set
+    // directly. The hot key's press never reached Qt's event handling, so
+    // Qt's last known server time may be older than the last focus change,
+    // and the server would ignore a request with it: the current time is
+    // what the user's press stands for.
+    xcb_connection_t* connection = x11->connection();
+    const auto window = xcb_window_t(winId());
+    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, window), nullptr);
+    const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(attributes);
+    if (!viewable)
+        return false;
+    xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+    xcb_flush(connection);
+    return true;
+}
