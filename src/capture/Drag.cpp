@@ -10,6 +10,7 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <xcb/xcb.h>
 
 namespace {
@@ -25,6 +26,27 @@ inline quint32 DimPixel(quint32 p)
 {
     return (p & 0xFF000000u) | quint32(DimTable[(p >> 16) & 0xFF]) << 16 |
            quint32(DimTable[(p >> 8) & 0xFF]) << 8 | DimTable[p & 0xFF];
+}
+
+// Dims a row four pixels at a time in the compiler's portable vector type
+// (SSE2 on x86-64): the same integer arithmetic, about twice as fast as a
+// table, which counts at 4K where the whole screen is dimmed at show time.
+using TPixels4 = quint32 __attribute__((vector_size(16)));
+
+void DimRow(const quint32* from, quint32* to, int width)
+{
+    int x = 0;
+    for (; x + 4 <= width; x += 4) {
+        TPixels4 p;
+        std::memcpy(&p, from + x, sizeof p);
+        const TPixels4 b = ((p & 0xFFu) * 19660u + 16384u) >> 15;
+        const TPixels4 g = (((p >> 8) & 0xFFu) * 19660u + 16384u) >> 15;
+        const TPixels4 r = (((p >> 16) & 0xFFu) * 19660u + 16384u) >> 15;
+        const TPixels4 dimmed = (p & 0xFF000000u) | r << 16 | g << 8 | b;
+        std::memcpy(to + x, &dimmed, sizeof dimmed);
+    }
+    for (; x < width; ++x)
+        to[x] = DimPixel(from[x]);
 }
 
 } // namespace
@@ -45,12 +67,9 @@ void TDragPicture::Freeze(QImage screen)
 {
     FScreen = screen.convertToFormat(QImage::Format_RGB32);
     FDimmed = QImage(FScreen.size(), QImage::Format_RGB32);
-    for (int y = 0; y < FScreen.height(); ++y) {
-        const auto* from = reinterpret_cast<const quint32*>(FScreen.constScanLine(y));
-        auto* to = reinterpret_cast<quint32*>(FDimmed.scanLine(y));
-        for (int x = 0; x < FScreen.width(); ++x)
-            to[x] = DimPixel(from[x]);
-    }
+    for (int y = 0; y < FScreen.height(); ++y)
+        DimRow(reinterpret_cast<const quint32*>(FScreen.constScanLine(y)),
+               reinterpret_cast<quint32*>(FDimmed.scanLine(y)), FScreen.width());
     FSelection = QRect();
 }
 

@@ -1,0 +1,144 @@
+#pragma once
+
+// Helpers for the capture windows' tests on the virtual desktop: XTest input
+// through xdotool, windows of known pixels, and a window of another program.
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QWidget>
+#include <QtTest>
+
+namespace TestDesktop {
+
+inline void Xdotool(const QStringList& arguments)
+{
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
+}
+
+inline void MovePointer(const QPoint& at)
+{
+    Xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())});
+}
+
+// Presses the left button at `from`, moves to `to` in a few steps and, with
+// `release`, lets go there.
+inline void Drag(const QPoint& from, const QPoint& to, bool release = true)
+{
+    MovePointer(from);
+    Xdotool({"mousedown", "1"});
+    QTest::qWait(30);
+    for (int step = 1; step <= 4; ++step) {
+        MovePointer(from + (to - from) * step / 4);
+        QTest::qWait(20);
+    }
+    if (release) {
+        Xdotool({"mouseup", "1"});
+        QTest::qWait(30);
+    }
+}
+
+inline void Click(const QPoint& at, int button = 1)
+{
+    MovePointer(at);
+    Xdotool({"click", QString::number(button)});
+}
+
+inline void Key(const QString& keys)
+{
+    Xdotool({"key", keys});
+}
+
+// Every pixel different from its neighbours, so an offset of one shows, with
+// a pure white block at (10, 10, 30, 30) for the dimming.
+inline QImage Pattern(const QSize& size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb((x * 7 + y) & 0xFF, (y * 13) & 0xFF, (x ^ (y * 3)) & 0xFF));
+    QPainter(&image).fillRect(QRect(10, 10, 30, 30), Qt::white);
+    return image;
+}
+
+// A window at an exact place, unmanaged so no frame moves it, showing `image`.
+class TPictureWindow : public QWidget
+{
+public:
+    TPictureWindow(const QRect& geometry, QImage image = QImage())
+        : QWidget(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                               Qt::WindowStaysOnTopHint),
+          Image(image.isNull() ? Pattern(geometry.size()) : std::move(image))
+    {
+        setGeometry(geometry);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    QImage Image;
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, Image); }
+};
+
+// A window of another program (xmessage), managed by the window manager.
+class TForeignWindow
+{
+public:
+    explicit TForeignWindow(const QPoint& at)
+    {
+        FProcess.start(QStringLiteral("xmessage"),
+                       {"-geometry", QStringLiteral("+%1+%2").arg(at.x()).arg(at.y()), "-title",
+                        FTitle, "another program"});
+        FProcess.waitForStarted();
+        QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired() && Id.isEmpty()) {
+            QProcess search;
+            search.start(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", FTitle});
+            search.waitForFinished();
+            Id = QString::fromLatin1(search.readAllStandardOutput()).split('\n').value(0).trimmed();
+            if (Id.isEmpty())
+                QTest::qWait(50);
+        }
+    }
+    ~TForeignWindow()
+    {
+        FProcess.kill();
+        FProcess.waitForFinished();
+    }
+    void Activate() { Xdotool({"windowactivate", "--sync", Id}); }
+
+    QString Id;
+
+private:
+    QString FTitle = QStringLiteral("foreign-%1").arg(QCoreApplication::applicationPid());
+    QProcess FProcess;
+};
+
+// With VORANTU_TEST_SHOTS naming a folder, saves the whole desktop there as
+// <name>.png, for a person to look at what the windows draw.
+inline void Shot(const QString& name)
+{
+    const QString folder = qEnvironmentVariable("VORANTU_TEST_SHOTS");
+    if (folder.isEmpty() || !QGuiApplication::primaryScreen())
+        return;
+    const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
+    QImage shot(desktop.size(), QImage::Format_RGB32);
+    shot.fill(Qt::black);
+    QPainter painter(&shot);
+    for (QScreen* screen : QGuiApplication::screens())
+        painter.drawPixmap(screen->geometry().topLeft() - desktop.topLeft(), screen->grabWindow(0));
+    painter.end();
+    shot.save(folder + '/' + name + ".png");
+}
+
+// The root's _NET_ACTIVE_WINDOW as xdotool reads it.
+inline quint64 ActiveWindow()
+{
+    QProcess active;
+    active.start(QStringLiteral("xdotool"), {"getactivewindow"});
+    active.waitForFinished();
+    return active.readAllStandardOutput().trimmed().toULongLong();
+}
+
+} // namespace TestDesktop

@@ -1,0 +1,232 @@
+#include "Desktop.h"
+#include "Drag.h"
+#include "Platform.h"
+#include "TestEnvironment.h"
+
+#include <QRandomGenerator>
+#include <QTimer>
+#include <functional>
+
+using namespace TestDesktop;
+
+class TTestDrag : public QObject
+{
+    Q_OBJECT
+private:
+    TPlatform FPlatform;
+
+    // Runs the overlay modally while `script` plays the user's part; returns
+    // what exec() returned.
+    int RunOverlay(QImage& bitmap, QRect& rect, const std::function<void(TFrmDrag&)>& script)
+    {
+        TFrmDrag drag(*FPlatform.Screen);
+        drag.Capture(bitmap, rect);
+        QTimer::singleShot(0, &drag, [&drag, &script] {
+            if (!QTest::qWaitFor([&drag] { return drag.isActiveWindow(); }, 3000))
+                QTest::qFail("the overlay did not become the active window", __FILE__, __LINE__);
+            else
+                script(drag);
+        });
+        // A script that failed half way must not leave the overlay up.
+        QTimer::singleShot(20000, &drag, &QDialog::reject);
+        const int result = drag.exec();
+        Xdotool({"mouseup", "1"});
+        return result;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        FPlatform = LoadPlatform();
+        QCOMPARE(FPlatform.Screen->Monitors(),
+                 (QList<QRect>{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)}));
+        MovePointer({3000, 1000});
+    }
+
+    void cleanupTestCase() { FPlatform = TPlatform(); }
+
+    void Dimming_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("dimmed");
+        QTest::newRow("white") << 255 << 153;
+        QTest::newRow("100") << 100 << 60;
+        QTest::newRow("one stays") << 1 << 1;
+        QTest::newRow("black") << 0 << 0;
+        QTest::newRow("rounds to nearest") << 3 << 2;
+    }
+    void Dimming()
+    {
+        QFETCH(int, value);
+        QFETCH(int, dimmed);
+        QCOMPARE(int(TDragPicture::Dim(quint8(value))), dimmed);
+    }
+
+    // The overlay redraws only what changed; what it shows must still be the
+    // whole picture dimmed outside the selection, after any sequence of moves.
+    void ShownPictureIsTheFrozenScreenDimmedOutsideTheSelection()
+    {
+        const QImage screen = Pattern(QSize(97, 61));
+        TDragPicture picture;
+        picture.Freeze(screen);
+        QImage shown(screen.size(), QImage::Format_RGB32);
+        shown.fill(Qt::magenta);
+        {
+            QPainter painter(&shown);
+            picture.Paint(painter, QRegion(shown.rect()));
+        }
+        QRandomGenerator random(7);
+        const QList<QRect> fixed = {QRect(),
+                                    QRect(10, 10, 30, 20),
+                                    QRect(12, 8, 30, 25),
+                                    QRect(80, 50, 40, 40),
+                                    QRect(0, 0, 97, 61),
+                                    QRect(5, 5, 0, 9)};
+        for (int step = 0; step < 60; ++step) {
+            const QRect selection =
+                step < fixed.size() ? fixed[step]
+                                    : TFrmDrag::NormalizeRect(
+                                          QPoint(random.bounded(-5, 105), random.bounded(-5, 70)),
+                                          QPoint(random.bounded(-5, 105), random.bounded(-5, 70)));
+            const QRegion changed = picture.Select(selection);
+            {
+                QPainter painter(&shown);
+                picture.Paint(painter, changed);
+            }
+            QImage expected;
+            TDragPicture::DimOutside(screen, selection.intersected(screen.rect()), expected);
+            QVERIFY2(shown == expected, qPrintable(QStringLiteral("step %1").arg(step)));
+        }
+        QCOMPARE(qRed(picture.Dimmed().pixel(15, 15)), 153);
+        QCOMPARE(qAlpha(picture.Dimmed().pixel(15, 15)), 255);
+    }
+
+    void NormalizeRect_data()
+    {
+        QTest::addColumn<QPoint>("from");
+        QTest::addColumn<QPoint>("to");
+        QTest::addColumn<QRect>("rect");
+        QTest::newRow("down right")
+            << QPoint(100, 100) << QPoint(500, 400) << QRect(100, 100, 400, 300);
+        QTest::newRow("up left") << QPoint(500, 400) << QPoint(100, 100)
+                                 << QRect(100, 100, 400, 300);
+        QTest::newRow("up right") << QPoint(100, 400) << QPoint(500, 100)
+                                  << QRect(100, 100, 400, 300);
+        QTest::newRow("no movement") << QPoint(7, 9) << QPoint(7, 9) << QRect(7, 9, 0, 0);
+    }
+    void NormalizeRect()
+    {
+        QFETCH(QPoint, from);
+        QFETCH(QPoint, to);
+        QFETCH(QRect, rect);
+        QCOMPARE(TFrmDrag::NormalizeRect(from, to), rect);
+    }
+
+    void ReportsScreenCoordinatesFromTheLeftmostMonitor()
+    {
+        const QList<QRect> monitors = {QRect(0, 0, 1920, 1080), QRect(-1920, 120, 1920, 1080)};
+        QCOMPARE(TFrmDrag::MinMonitorLeft(monitors), -1920);
+        QCOMPARE(TFrmDrag::MinMonitorTop(monitors), 0);
+        QCOMPARE(TFrmDrag::MinMonitorLeft({}), INT_MAX);
+    }
+
+    void DragDeliversThePlace_data()
+    {
+        QTest::addColumn<QRect>("window");
+        QTest::addColumn<QPoint>("from");
+        QTest::addColumn<QPoint>("to");
+        QTest::addColumn<QRect>("rect");
+        QTest::newRow("second monitor, dragged up-left")
+            << QRect(2000, 80, 500, 400) << QPoint(1920 + 500, 400) << QPoint(1920 + 100, 100)
+            << QRect(2020, 100, 400, 300);
+        QTest::newRow("across the monitor boundary")
+            << QRect(1700, 500, 500, 300) << QPoint(1750, 550) << QPoint(2100, 700)
+            << QRect(1750, 550, 350, 150);
+    }
+    void DragDeliversThePlace()
+    {
+        QFETCH(QRect, window);
+        QFETCH(QPoint, from);
+        QFETCH(QPoint, to);
+        QFETCH(QRect, rect);
+        TPictureWindow picture(window);
+        picture.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&picture));
+        QTest::qWait(100);
+
+        const QPoint white = window.topLeft() + QPoint(12, 12); // outside both selections
+        QImage bitmap;
+        QRect result;
+        int whileDragging = -1;
+        const int code = RunOverlay(bitmap, result, [&](TFrmDrag& drag) {
+            Drag(from, to, false);
+            QTest::qWait(150);
+            whileDragging = qRed(FPlatform.Screen->Pixel(white).value_or(0));
+            Shot(QStringLiteral("drag-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
+            QVERIFY(drag.isVisible());
+            Xdotool({"mouseup", "1"});
+        });
+        QCOMPARE(whileDragging, 153);
+        QCOMPARE(code, int(QDialog::Accepted));
+        QCOMPARE(result, rect);
+        QCOMPARE(bitmap.size(), rect.size());
+        const QImage expected = picture.Image.copy(rect.translated(-window.topLeft()));
+        QCOMPARE(bitmap.convertToFormat(QImage::Format_RGB32), expected);
+    }
+
+    void ClickWithoutMovementKeepsTheOverlay()
+    {
+        QImage bitmap(4, 4, QImage::Format_RGB32);
+        QRect rect;
+        bool stillUp = false;
+        const int code = RunOverlay(bitmap, rect, [&](TFrmDrag& drag) {
+            Click({600, 500});
+            QTest::qWait(300);
+            stillUp = drag.isVisible();
+            Key("Escape");
+        });
+        QVERIFY(stillUp);
+        QCOMPARE(code, int(QDialog::Rejected));
+        QVERIFY(bitmap.isNull());
+    }
+
+    void EscapeCancelsMidDrag()
+    {
+        QImage bitmap;
+        QRect rect(1, 2, 3, 4);
+        const int code = RunOverlay(bitmap, rect, [&](TFrmDrag&) {
+            Drag({300, 300}, {700, 600}, false);
+            Key("Escape");
+        });
+        QCOMPARE(code, int(QDialog::Rejected));
+        QVERIFY(bitmap.isNull());
+        QCOMPARE(rect, QRect(1, 2, 3, 4));
+    }
+
+    // As when the global hot key starts the capture: another program is
+    // active and the overlay must take over, then give up when the user
+    // switches to another program.
+    void TakesTheFocusFromAnotherProgramAndCancelsWhenItReturns()
+    {
+        TForeignWindow foreign(QPoint(300, 200));
+        QVERIFY(!foreign.Id.isEmpty());
+        foreign.Activate();
+        QCOMPARE(QString::number(ActiveWindow()), foreign.Id);
+
+        QImage bitmap;
+        QRect rect;
+        bool stayed = false;
+        const int code = RunOverlay(bitmap, rect, [&](TFrmDrag& drag) {
+            QTest::qWait(500);
+            stayed = drag.isVisible() && drag.isActiveWindow();
+            foreign.Activate();
+            (void)QTest::qWaitFor([&drag] { return !drag.isVisible(); }, 3000);
+        });
+        QVERIFY(stayed);
+        QCOMPARE(code, int(QDialog::Rejected));
+        QVERIFY(bitmap.isNull());
+    }
+};
+
+VORANTU_TEST_MAIN(TTestDrag)
+#include "tst_Drag.moc"
