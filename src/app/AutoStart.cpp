@@ -41,8 +41,8 @@ bool SetAutoStart(const QString& name, bool enable)
     }
     if (!QDir().mkpath(QFileInfo(file).absolutePath()))
         return false;
-    const QString exec = QuoteExecArgument(QCoreApplication::applicationFilePath()) +
-                         QStringLiteral(" /start");
+    const QString exec =
+        QuoteExecArgument(QCoreApplication::applicationFilePath()) + QStringLiteral(" /start");
     QString text;
     text += QStringLiteral("[Desktop Entry]\n");
     text += QStringLiteral("Type=Application\n");

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
-
 #include <algorithm>
 
 namespace {
@@ -94,9 +93,8 @@ QString NewFilename(const QString& savePath, TNamingMode mode, const QString& ex
     QString path;
     do {
         ++number;
-        path = JoinPath(savePath, QStringLiteral("V-%1.%2")
-                                      .arg(number, 3, 10, QLatin1Char('0'))
-                                      .arg(ext));
+        path = JoinPath(savePath,
+                        QStringLiteral("V-%1.%2").arg(number, 3, 10, QLatin1Char('0')).arg(ext));
     } while (FileExists(path));
     return path;
 }

@@ -1,9 +1,9 @@
+#include "FileName.h"
+#include "TestEnvironment.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
-#include "FileName.h"
-#include "TestEnvironment.h"
 
 namespace {
 
@@ -34,29 +34,42 @@ private slots:
         QTest::addColumn<QString>("ext");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("#1 empty") << QStringList() << QStringList() << 1 << "png" << "V-001.png";
-        QTest::newRow("#2 empty") << QStringList() << QStringList() << 3 << "png" << "V-001.png";
+        QTest::newRow("#1 empty") << QStringList() << QStringList() << 1 << "png"
+                                  << "V-001.png";
+        QTest::newRow("#2 empty") << QStringList() << QStringList() << 3 << "png"
+                                  << "V-001.png";
         const QStringList gaps = {"V-001.png", "V-002.png", "V-010.png"};
-        QTest::newRow("#1 continues after the highest") << gaps << QStringList() << 1 << "png" << "V-011.png";
-        QTest::newRow("#2 fills the first gap") << gaps << QStringList() << 3 << "png" << "V-003.png";
+        QTest::newRow("#1 continues after the highest") << gaps << QStringList() << 1 << "png"
+                                                        << "V-011.png";
+        QTest::newRow("#2 fills the first gap") << gaps << QStringList() << 3 << "png"
+                                                << "V-003.png";
         QTest::newRow("#1 counts across extensions")
-            << QStringList{"V-007.jpg"} << QStringList() << 1 << "png" << "V-008.png";
+            << QStringList{"V-007.jpg"} << QStringList() << 1 << "png"
+            << "V-008.png";
         QTest::newRow("#2 counts per extension")
-            << QStringList{"V-001.jpg"} << QStringList() << 3 << "png" << "V-001.png";
-        QTest::newRow("past 999") << QStringList{"V-999.png"} << QStringList() << 1 << "png" << "V-1000.png";
-        QTest::newRow("past 1000") << QStringList{"V-999.png", "V-1000.png"} << QStringList() << 1
-                                   << "mp4" << "V-1001.mp4";
+            << QStringList{"V-001.jpg"} << QStringList() << 3 << "png"
+            << "V-001.png";
+        QTest::newRow("past 999") << QStringList{"V-999.png"} << QStringList() << 1 << "png"
+                                  << "V-1000.png";
+        QTest::newRow("past 1000")
+            << QStringList{"V-999.png", "V-1000.png"} << QStringList() << 1 << "mp4"
+            << "V-1001.mp4";
         QTest::newRow("lower-case prefix ignored")
-            << QStringList{"v-050.png"} << QStringList() << 1 << "png" << "V-001.png";
+            << QStringList{"v-050.png"} << QStringList() << 1 << "png"
+            << "V-001.png";
         QTest::newRow("non-numbers ignored")
-            << QStringList{"V-abc.png", "V-12", "V-.png", "X-500.png"} << QStringList() << 1 << "png"
+            << QStringList{"V-abc.png", "V-12", "V-.png", "X-500.png"} << QStringList() << 1
+            << "png"
             << "V-001.png";
         QTest::newRow("first dot ends the number")
-            << QStringList{"V-005.old.png"} << QStringList() << 1 << "png" << "V-006.png";
+            << QStringList{"V-005.old.png"} << QStringList() << 1 << "png"
+            << "V-006.png";
         QTest::newRow("directories are not counted")
-            << QStringList() << QStringList{"V-400.d"} << 1 << "png" << "V-001.png";
+            << QStringList() << QStringList{"V-400.d"} << 1 << "png"
+            << "V-001.png";
         QTest::newRow("a directory does not block a name")
-            << QStringList() << QStringList{"V-001.png"} << 3 << "png" << "V-001.png";
+            << QStringList() << QStringList{"V-001.png"} << 3 << "png"
+            << "V-001.png";
     }
 
     void Sequential()
@@ -109,13 +122,16 @@ private slots:
     {
         QTemporaryDir dir;
         const QDateTime fixed(QDate(2026, 3, 4), QTime(5, 6, 7, 89));
-        const TClock clock = [&] { return fixed; };
+        const TClock clock = [&] {
+            return fixed;
+        };
         for (int append : {2, 0, 7, -1}) {
             QCOMPARE(NewFilename(dir.path(), NamingModeFromSetting(append), "jpg", clock),
                      dir.path() + "/V-20260304-050607089.jpg");
         }
         const QDateTime evening(QDate(2026, 12, 31), QTime(23, 59, 59, 999));
-        QCOMPARE(NameOnly(NewFilename(dir.path(), TNamingMode::DateTime, "webp", [&] { return evening; })),
+        QCOMPARE(NameOnly(NewFilename(dir.path(), TNamingMode::DateTime, "webp",
+                                      [&] { return evening; })),
                  QStringLiteral("V-20261231-235959999.webp"));
     }
 
@@ -123,7 +139,9 @@ private slots:
     {
         QTemporaryDir dir;
         const QDateTime fixed(QDate(2026, 3, 4), QTime(5, 6, 7, 89));
-        const TClock clock = [&] { return fixed; };
+        const TClock clock = [&] {
+            return fixed;
+        };
         Touch(dir.path(), {"V-20260304-050607089.png", "V-20260304-050607090.png"});
         QCOMPARE(NameOnly(NewFilename(dir.path(), TNamingMode::DateTime, "png", clock)),
                  QStringLiteral("V-20260304-050607091.png"));

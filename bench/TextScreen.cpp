@@ -1,0 +1,41 @@
+// A full-screen window of dense text, so capture timings see a realistic,
+// hard-to-compress screen rather than a flat colour.
+#include <QApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QWidget>
+
+class TTextScreen : public QWidget
+{
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), QColor(250, 250, 246));
+        QFont font(QStringLiteral("DejaVu Sans Mono"));
+        font.setPixelSize(13);
+        painter.setFont(font);
+        const int lineHeight = 16;
+        quint32 seed = 12345;
+        for (int y = lineHeight, line = 0; y < height(); y += lineHeight, ++line) {
+            QString text;
+            for (int i = 0; i < 260; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                const int r = int((seed >> 16) % 40);
+                text += r < 6 ? QLatin1Char(' ') : QChar(u'a' + r % 26);
+            }
+            painter.setPen(line % 7 == 0 ? QColor(30, 80, 160) : QColor(20, 20, 20));
+            painter.drawText(4, y, text);
+        }
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    TTextScreen window;
+    window.setWindowFlag(Qt::FramelessWindowHint);
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    window.show();
+    return app.exec();
+}

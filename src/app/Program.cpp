@@ -1,0 +1,98 @@
+#include "Program.h"
+
+#include "Instance.h"
+#include "Main.h"
+#include "Platform.h"
+#include "Translate.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QThread>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+int SignalPipe[2] = {-1, -1};
+
+void OnTerminate(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(SignalPipe[1], &byte, 1);
+}
+
+// SIGTERM (the session ending, a service manager) takes the quit path on the
+// user-interface thread; the handler itself only wakes it.
+void WatchTermination(TFrmVorantu& window)
+{
+    if (pipe(SignalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = read(SignalPipe[0], &byte, 1);
+        window.Quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
+int RunProgram(int argc, char* argv[])
+{
+    const QString first = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const bool start = first == QLatin1String("/start");
+    const bool install = first == QLatin1String("/inst");
+    const bool uninstall = first == QLatin1String("/uninst");
+
+    QString error;
+    const std::optional<QString> folder = RuntimeFolder(&error);
+    if (!folder) {
+        std::fprintf(stderr, "vorantu: %s\n", qPrintable(error));
+        return 0;
+    }
+
+    if (uninstall) {
+        SendCommand(*folder, QByteArrayLiteral("WM_USER 2\n"), 2000);
+        for (int i = 0; i < 10 && TInstanceLock::IsHeld(*folder); ++i)
+            QThread::msleep(100);
+        return 0;
+    }
+
+    TInstanceLock lock;
+    if (!lock.TryAcquire(*folder)) {
+        if (!start)
+            SendCommand(*folder, QByteArrayLiteral("WM_USER 1\n"), 5000);
+        return 0;
+    }
+
+    QApplication::setApplicationName(QStringLiteral("TFrmVorantu"));
+    QApplication::setOrganizationName(QStringLiteral("Dastrane"));
+    QApplication::setDesktopFileName(QStringLiteral("vorantu"));
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QString());
+    QApplication::setQuitOnLastWindowClosed(false);
+    (void)CurrentLanguage(); // the table loads before any window exists
+
+    TPlatform platform = LoadPlatform();
+    TFrmVorantu window(platform, install);
+
+    TCommandServer server(
+        [&window](const TCommandRequest& request) { return window.HandleCommand(request); });
+    if (!server.Listen(*folder))
+        std::fprintf(stderr, "vorantu: cannot listen for commands in %s\n", qPrintable(*folder));
+
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.Quit(); });
+    WatchTermination(window);
+
+    if (!start)
+        window.ShowMainWindow();
+    app.exec();
+    return 0;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "GlobalHotKey.h"
+
+#include <QDialog>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QPushButton;
+
+// The global hot key and the small dialog that picks it. It lives, hidden,
+// for the program's whole life: it holds the grab, and each press asks for a
+// capture through StartRequested(). The key is stored as "hotkey" in the
+// shortcut format of GlobalHotKey.h.
+class TFrmHotKey : public QDialog
+{
+    Q_OBJECT
+public:
+    TFrmHotKey(std::unique_ptr<TGlobalHotKey> hotKey, QWidget* owner);
+    ~TFrmHotKey() override;
+
+    // Grabs the stored key. When another program holds it, reports that and
+    // shows the dialog modally at once so the user can pick another key.
+    void Initialize();
+
+    // The key list's text of a shortcut code's key ("PrintScreen", "A", "F5",
+    // "DEL", ...); empty for a key the list does not hold.
+    static QString KeyText(quint16 code);
+    // The key code of a list text (compared without regard to case); 0 when none.
+    static quint16 KeyCode(const QString& text);
+    static QStringList KeyList();
+
+    int LoadHotKey();
+    quint16 GetHotKey() const;
+    void SaveHotKey();
+    bool RegisterKey(quint16 code);
+
+signals:
+    void StartRequested();
+
+private:
+    void BtnYesClick();
+    void BtnNoClick();
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+    std::unique_ptr<TGlobalHotKey> FHotKey;
+    QGroupBox* GrpConfig;
+    QCheckBox* ChkShift;
+    QCheckBox* ChkCtrl;
+    QCheckBox* ChkAlt;
+    QComboBox* ChkHotKey;
+    QPushButton* BtnYes;
+    QPushButton* BtnNo;
+};

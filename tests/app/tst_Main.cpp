@@ -1,0 +1,460 @@
+#include "Boxes.h"
+#include "Config.h"
+#include "Main.h"
+#include "TestEnvironment.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QProcess>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+
+namespace {
+
+// A plain window of one colour with a marker block, placed at a known spot.
+class TTarget : public QWidget
+{
+public:
+    TTarget(const QRect& geometry, QColor colour) : FColour(colour)
+    {
+        setWindowTitle(QStringLiteral("capture target"));
+        setGeometry(geometry);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), FColour);
+        painter.fillRect(QRect(10, 10, 20, 20), QColor(0, 0, 255));
+    }
+
+private:
+    QColor FColour;
+};
+
+void Xdotool(const QStringList& arguments)
+{
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
+}
+
+void MovePointer(int x, int y)
+{
+    Xdotool({"mousemove", "--sync", QString::number(x), QString::number(y)});
+}
+
+QString ConfigText()
+{
+    QFile file(TConfig::FileFor(ProgramConfigPath));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+QStringList Files(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files, QDir::Name);
+}
+
+// The first quantisation value of a JPEG's luminance table: 16 scaled by the
+// library's quality factor, so it identifies the quality used.
+int JpegFirstQuant(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray bytes = file.readAll();
+    const qsizetype dqt = bytes.indexOf("\xFF\xDB");
+    return dqt < 0 ? -1 : quint8(bytes[dqt + 5]);
+}
+
+} // namespace
+
+class TTestMain : public QObject
+{
+    Q_OBJECT
+private:
+    TPlatform FPlatform;
+    std::unique_ptr<TFrmVorantu> FWindow;
+    QString FSave;
+
+    template <typename T> T* Find(const char* name)
+    {
+        T* child = FWindow->findChild<T*>(QLatin1String(name));
+        if (!child)
+            qFatal("no component %s", name);
+        return child;
+    }
+
+    void Select(const char* selector, int index)
+    {
+        Find<QComboBox>(selector)->setCurrentIndex(index);
+    }
+
+    void Trigger(const char* item) { Find<QAction>(item)->trigger(); }
+
+private slots:
+    void initTestCase()
+    {
+        FSave = QDir::homePath() + "/shots";
+        QDir().mkpath(FSave);
+        TConfig config(ProgramConfigPath);
+        WriteSetting(config, Setting::Path, FSave);
+        WriteSetting(config, Setting::Sound, 1);
+        FPlatform = LoadPlatform();
+        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        FWindow->ShowMainWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
+    }
+
+    void cleanupTestCase() { FWindow.reset(); }
+
+    void init()
+    {
+        for (const QString& name : Files(FSave))
+            QFile::remove(FSave + '/' + name);
+        Select("ChkArea", CaptureArea::FullScreen);
+        Select("ChkSaveTo", CaptureDestination::Png);
+    }
+
+    void FirstStartLooksAsDesigned()
+    {
+        QCOMPARE(FWindow->size(), QSize(162, 191));
+        QCOMPARE(FWindow->windowTitle(), QStringLiteral("Vorantu"));
+        QVERIFY(FWindow->Tray()->isVisible());
+        QCOMPARE(Find<QComboBox>("ChkArea")->count(), 7);
+        QCOMPARE(Find<QComboBox>("ChkSaveTo")->count(), 11);
+        // Centred on the primary monitor at its first show.
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(qAbs(FWindow->frameGeometry().center().x() - screen.center().x()) <= 2);
+        for (const char* name : {"N12",
+                                 "N4",
+                                 "N14",
+                                 "N3",
+                                 "ChkSound1",
+                                 "ChkSound2",
+                                 "ChkSound3",
+                                 "ChkMouse",
+                                 "ChkAutoCopy",
+                                 "N6",
+                                 "N13",
+                                 "ChkRecLimit0",
+                                 "ChkRecLimit240",
+                                 "ChkMouse_Rec",
+                                 "ChkAudio",
+                                 "ChkLog",
+                                 "N11",
+                                 "ChkLangKo",
+                                 "ChkLangZh",
+                                 "N2",
+                                 "ChkAppend1",
+                                 "ChkAppend2",
+                                 "ChkAppend3",
+                                 "N1",
+                                 "ChkRegStart",
+                                 "N9",
+                                 "N10"})
+            QVERIFY2(FWindow->findChild<QAction*>(QLatin1String(name)), name);
+        QVERIFY(Find<QAction>("ChkMouse")->isChecked());
+        QVERIFY(Find<QAction>("ChkAppend1")->isChecked());
+        QVERIFY(!Find<QAction>("ChkAutoCopy")->isChecked());
+    }
+
+    void MenuSettingsAreStoredAtOnce()
+    {
+        Trigger("ChkAppend3");
+        QVERIFY(ConfigText().contains("append=3"));
+        QVERIFY(Find<QAction>("ChkAppend3")->isChecked());
+        QVERIFY(!Find<QAction>("ChkAppend1")->isChecked());
+        Trigger("ChkRecLimit120");
+        QVERIFY(ConfigText().contains("record_limit=120"));
+        Trigger("ChkAudio");
+        QVERIFY(ConfigText().contains("audio=1"));
+        Trigger("ChkAudio");
+        QVERIFY(ConfigText().contains("audio=0"));
+        Select("ChkArea", CaptureArea::WindowControl);
+        QVERIFY(ConfigText().contains("area=0"));
+        Select("ChkArea", CaptureArea::ActiveWindow);
+        QVERIFY(ConfigText().contains("area=3"));
+        Trigger("ChkAppend1");
+    }
+
+    void LanguageSwitchTranslatesEverything()
+    {
+        Trigger("ChkLangEn");
+        QCOMPARE(Find<QLabel>("LblArea")->text(), QStringLiteral("Capture"));
+        QCOMPARE(Find<QComboBox>("ChkArea")->itemText(0), QStringLiteral("Full Screen"));
+        QCOMPARE(Find<QAction>("N10")->text(), QStringLiteral("Quit"));
+        QCOMPARE(Find<QAction>("ChkLangKo")->text(), QStringLiteral("한국어"));
+        QVERIFY(FWindow->Tray()->toolTip().startsWith("Vorantu "));
+        QVERIFY(ConfigText().contains("language=en"));
+        Trigger("ChkLangKo");
+        QCOMPARE(Find<QLabel>("LblArea")->text(), QStringLiteral("캡쳐영역"));
+        QCOMPARE(Find<QAction>("N10")->text(), QStringLiteral("종료하기"));
+        QVERIFY(Find<QAction>("ChkLangKo")->isChecked());
+        QVERIFY(!Find<QAction>("ChkLangEn")->isChecked());
+    }
+
+    void SaveToOptions()
+    {
+        auto* saveTo = Find<QComboBox>("ChkSaveTo");
+        Select("ChkSaveTo", CaptureDestination::Jpg);
+        QCOMPARE(saveTo->width(), 82);
+        QVERIFY(Find<QComboBox>("ChkJPEG_qual")->isVisible());
+        Select("ChkSaveTo", CaptureDestination::Png);
+        QCOMPARE(saveTo->width(), 145);
+        QVERIFY(!Find<QComboBox>("ChkJPEG_qual")->isVisible());
+
+        // No recognition languages: TXT is refused with its own box.
+        TBoxAnswer answer;
+        Select("ChkSaveTo", CaptureDestination::Txt);
+        QCOMPARE(answer.Count, 1);
+        QCOMPARE(saveTo->currentIndex(), CaptureDestination::Png);
+        QVERIFY(ConfigText().contains("saveto=0"));
+    }
+
+    void FullScreenCapturesTheMonitorUnderThePointer()
+    {
+        Trigger("ChkMouse"); // off
+        MovePointer(2500, 500);
+        FWindow->Start();
+        QStringList files = Files(FSave);
+        QCOMPARE(files, QStringList{"V-001.png"});
+        QImage right(FSave + "/V-001.png");
+        QCOMPARE(right.size(), QSize(1280, 1024));
+
+        MovePointer(100, 100);
+        FWindow->Start();
+        QCOMPARE(QImage(FSave + "/V-002.png").size(), QSize(1920, 1080));
+        Trigger("ChkMouse"); // on again
+        QCOMPARE(FWindow->Status(), stIdle);
+    }
+
+    void ActiveWindowByItsVisibleFrame()
+    {
+        TTarget target(QRect(400, 300, 300, 200), QColor(0, 200, 0));
+        target.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&target));
+        target.activateWindow();
+        QTRY_VERIFY(target.isActiveWindow());
+        QTest::qWait(100);
+        Trigger("ChkMouse");
+        Select("ChkArea", CaptureArea::ActiveWindow);
+        FWindow->Start();
+        Trigger("ChkMouse");
+        const QImage shot(FSave + "/V-001.png");
+        QCOMPARE(shot.size(), target.frameGeometry().size());
+        const QPoint inside = target.geometry().topLeft() - target.frameGeometry().topLeft();
+        QCOMPARE(shot.pixelColor(inside + QPoint(50, 50)), QColor(0, 200, 0));
+        QCOMPARE(shot.pixelColor(inside + QPoint(15, 15)), QColor(0, 0, 255));
+    }
+
+    void WindowUnderTheCursorWithTheCursorDrawn()
+    {
+        TTarget target(QRect(900, 300, 200, 150), QColor(200, 0, 0));
+        target.setCursor(Qt::CrossCursor);
+        target.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&target));
+        MovePointer(1000, 375);
+        QTest::qWait(100);
+        Select("ChkArea", CaptureArea::WindowControl);
+        FWindow->Start();
+        const QImage with(FSave + "/V-001.png");
+        QCOMPARE(with.size(), target.frameGeometry().size());
+        const QPoint cursorInShot = QPoint(1000, 375) - target.frameGeometry().topLeft();
+        QVERIFY(with.pixelColor(cursorInShot) != QColor(200, 0, 0));
+
+        Trigger("ChkMouse");
+        FWindow->Start();
+        Trigger("ChkMouse");
+        const QImage without(FSave + "/V-002.png");
+        QCOMPARE(without.pixelColor(cursorInShot), QColor(200, 0, 0));
+    }
+
+    void JpegQualityFromTheSelector()
+    {
+        Select("ChkSaveTo", CaptureDestination::Jpg);
+        Find<QComboBox>("ChkJPEG_qual")->setCurrentIndex(3); // "70"
+        FWindow->Start();
+        QCOMPARE(JpegFirstQuant(FSave + "/V-001.jpg"), (16 * 60 + 50) / 100);
+        Find<QComboBox>("ChkJPEG_qual")->setCurrentIndex(-1);
+        FWindow->Start();
+        QCOMPARE(JpegFirstQuant(FSave + "/V-002.jpg"), (16 * 20 + 50) / 100);
+    }
+
+    void EveryExistingFileDestination_data()
+    {
+        QTest::addColumn<int>("destination");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("png") << CaptureDestination::Png << "V-001.png";
+        QTest::newRow("gif") << CaptureDestination::Gif << "V-001.gif";
+        QTest::newRow("bmp") << CaptureDestination::Bmp << "V-001.bmp";
+        QTest::newRow("webp") << CaptureDestination::WebP << "V-001.webp";
+    }
+
+    void EveryExistingFileDestination()
+    {
+        QFETCH(int, destination);
+        QFETCH(QString, file);
+        Select("ChkSaveTo", destination);
+        FWindow->Start();
+        QCOMPARE(Files(FSave), QStringList{file});
+        QImageReader reader(FSave + '/' + file);
+        if (reader.canRead()) // Qt may lack a WebP reader; the writer's tests cover it
+            QCOMPARE(reader.size(), QSize(1920, 1080));
+    }
+
+    void ClipboardAndAutomaticCopy()
+    {
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->setText("before");
+        Select("ChkSaveTo", CaptureDestination::Clipboard);
+        FWindow->Start();
+        QTRY_COMPARE(clipboard->image().size(), QSize(1920, 1080));
+        QVERIFY(Files(FSave).isEmpty());
+
+        clipboard->setText("before");
+        Select("ChkSaveTo", CaptureDestination::Png);
+        Trigger("ChkAutoCopy");
+        FWindow->Start();
+        Trigger("ChkAutoCopy");
+        QCOMPARE(Files(FSave), QStringList{"V-001.png"});
+        QTRY_COMPARE(clipboard->image().size(), QSize(1920, 1080));
+    }
+
+    void UnwritableFolderReportsAndRecovers()
+    {
+        const QString missing = QDir::homePath() + "/gone";
+        QSettings(TConfig::FileFor(ProgramConfigPath), QSettings::IniFormat)
+            .setValue("path", missing);
+        // The folder is read at start; reach it the way the user does.
+        FWindow.reset();
+        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        FWindow->ShowMainWindow();
+        {
+            // A trigger that arrives while the first capture is still busy
+            // (its failure box is up) is answered but dropped.
+            TBoxAnswer answer;
+            int busyReply = -1;
+            TStatus busyStatus = stIdle;
+            answer.OnBox = [&] {
+                busyStatus = FWindow->Status();
+                busyReply = FWindow->HandleCommand(
+                    ParseCommandRequest("WM_COPYDATA 1\n{\"command\":\"capture\"}"));
+            };
+            FWindow->Start();
+            QCOMPARE(answer.Count, 1);
+            QCOMPARE(busyStatus, stBusy);
+            QCOMPARE(busyReply, 1);
+            QVERIFY(answer.Text.startsWith(QStringLiteral("캡쳐가 실패하였습니다.\n\n")));
+            QCOMPARE(answer.Icon, QMessageBox::Critical);
+        }
+        QCOMPARE(FWindow->Status(), stIdle);
+        QDir().mkpath(missing);
+        FWindow->Start();
+        QCOMPARE(Files(missing), QStringList{"V-001.png"});
+        QDir(missing).removeRecursively();
+        QSettings(TConfig::FileFor(ProgramConfigPath), QSettings::IniFormat)
+            .setValue("path", FSave);
+        FWindow.reset();
+        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        FWindow->ShowMainWindow();
+    }
+
+    void UnsupportedCombinationIsRefused()
+    {
+        Select("ChkArea", CaptureArea::WebPage);
+        Select("ChkSaveTo", CaptureDestination::Floating);
+        TBoxAnswer answer;
+        FWindow->Start();
+        QCOMPARE(answer.Count, 1);
+        QCOMPARE(answer.Text, QStringLiteral("지원하지 않는 캡쳐영역입니다."));
+        QVERIFY(Files(FSave).isEmpty());
+    }
+
+    void ColourPicker()
+    {
+        TTarget target(QRect(1300, 600, 120, 120), QColor(0x12, 0x34, 0x56));
+        target.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&target));
+        Select("ChkArea", CaptureArea::ColorPicker);
+        QCOMPARE(Find<QStackedWidget>("PnlMain")->currentWidget()->objectName(),
+                 QStringLiteral("Card2"));
+        MovePointer(1360, 680);
+        QTRY_COMPARE(Find<QLabel>("LblColor")->text(), QStringLiteral("123456"));
+        FWindow->Start();
+        FWindow->Start();
+        auto* list = Find<QListWidget>("LstColor");
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("123456"));
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("123456"));
+        QVERIFY(Files(FSave).isEmpty());
+
+        list->setCurrentRow(0);
+        Trigger("N7");
+        QCOMPARE(list->count(), 1);
+        Select("ChkArea", CaptureArea::FullScreen);
+        QCOMPARE(Find<QStackedWidget>("PnlMain")->currentWidget()->objectName(),
+                 QStringLiteral("Card1"));
+    }
+
+    void CommandMessages_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("reply");
+        QTest::addColumn<int>("files");
+        QTest::newRow("capture") << QByteArray("WM_COPYDATA 1\n{\"command\":\"capture\"}") << 1
+                                 << 1;
+        QTest::newRow("capital C")
+            << QByteArray("WM_COPYDATA 1\n{\"command\":\"Capture\"}") << 0 << 0;
+        QTest::newRow("wrong dwData")
+            << QByteArray("WM_COPYDATA 2\n{\"command\":\"capture\"}") << 0 << 0;
+        QTest::newRow("missing member")
+            << QByteArray("WM_COPYDATA 1\n{\"cmd\":\"capture\"}") << 0 << 0;
+        QTest::newRow("not a string")
+            << QByteArray("WM_COPYDATA 1\n{\"command\":[\"capture\"]}") << 0 << 0;
+        QTest::newRow("array") << QByteArray("WM_COPYDATA 1\n[\"capture\"]") << 0 << 0;
+        QTest::newRow("broken json")
+            << QByteArray("WM_COPYDATA 1\n{\"command\":\"capture\"") << 0 << 0;
+        QTest::newRow("text after NUL ignored")
+            << QByteArray("WM_COPYDATA 1\n{\"command\":\"capture\"}\0garbage", 44) << 1 << 1;
+        QTest::newRow("end of session") << QByteArray("WM_QUERYENDSESSION\n") << 1 << 0;
+    }
+
+    void CommandMessages()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, reply);
+        QFETCH(int, files);
+        const bool endsSession = request.startsWith("WM_QUERYENDSESSION");
+        QCOMPARE(FWindow->HandleCommand(ParseCommandRequest(request)), reply);
+        QCOMPARE(Files(FSave).size(), files);
+        if (endsSession) {
+            QVERIFY(FWindow->CanClose());
+            FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+            FWindow->ShowMainWindow();
+        }
+    }
+
+    void CloseOnlyHides()
+    {
+        FWindow->ShowMainWindow();
+        FWindow->close();
+        QVERIFY(!FWindow->isVisible());
+        QVERIFY(FWindow->Tray()->isVisible());
+        FWindow->HandleCommand(ParseCommandRequest("WM_USER 1\n"));
+        QTRY_VERIFY(FWindow->isVisible());
+    }
+};
+
+VORANTU_TEST_MAIN(TTestMain)
+#include "tst_Main.moc"
