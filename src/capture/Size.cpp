@@ -23,8 +23,8 @@ QSpinBox* NewField(QWidget* parent, const QString& name, const QRect& geometry)
 } // namespace
 
 TFrmSize::TFrmSize(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("TFrmSize"));
     setWindowTitle(QStringLiteral("영역크기 설정"));

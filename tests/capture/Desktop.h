@@ -63,13 +63,19 @@ inline QImage Pattern(const QSize& size)
     return image;
 }
 
-// A window at an exact place, unmanaged so no frame moves it, showing `image`.
+inline constexpr Qt::WindowFlags Unmanaged =
+    Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint;
+// A plain window of the window manager, without a frame, below top-most ones.
+inline constexpr Qt::WindowFlags Managed = Qt::FramelessWindowHint;
+
+// A window at an exact place showing `image`; unmanaged (above everything,
+// placed exactly) unless told otherwise.
 class TPictureWindow : public QWidget
 {
 public:
-    TPictureWindow(const QRect& geometry, QImage image = QImage())
-        : QWidget(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
-                               Qt::WindowStaysOnTopHint),
+    TPictureWindow(const QRect& geometry, QImage image = QImage(),
+                   Qt::WindowFlags flags = Unmanaged)
+        : QWidget(nullptr, flags),
           Image(image.isNull() ? Pattern(geometry.size()) : std::move(image))
     {
         setGeometry(geometry);
@@ -116,8 +122,9 @@ private:
 };
 
 // With VORANTU_TEST_SHOTS naming a folder, saves the whole desktop there as
-// <name>.png, for a person to look at what the windows draw.
-inline void Shot(const QString& name)
+// <name>.png (only `area` of it when given), for a person to look at what
+// the windows draw.
+inline void Shot(const QString& name, const QRect& area = QRect())
 {
     const QString folder = qEnvironmentVariable("VORANTU_TEST_SHOTS");
     if (folder.isEmpty() || !QGuiApplication::primaryScreen())
@@ -129,7 +136,8 @@ inline void Shot(const QString& name)
     for (QScreen* screen : QGuiApplication::screens())
         painter.drawPixmap(screen->geometry().topLeft() - desktop.topLeft(), screen->grabWindow(0));
     painter.end();
-    shot.save(folder + '/' + name + ".png");
+    (area.isEmpty() ? shot : shot.copy(area.translated(-desktop.topLeft())))
+        .save(folder + '/' + name + ".png");
 }
 
 // The root's _NET_ACTIVE_WINDOW as xdotool reads it.
