@@ -1,9 +1,13 @@
 #include "Boxes.h"
+#include "Capture.h"
 #include "Config.h"
+#include "HotKey.h"
 #include "Main.h"
 #include "TestEnvironment.h"
+#include "Translate.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -14,9 +18,11 @@
 #include <QMenu>
 #include <QPainter>
 #include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -75,6 +81,61 @@ int JpegFirstQuant(const QString& path)
     const QByteArray bytes = file.readAll();
     const qsizetype dqt = bytes.indexOf("\xFF\xDB");
     return dqt < 0 ? -1 : quint8(bytes[dqt + 5]);
+}
+
+// Another X client holding a key, as a program that got there first would.
+class TOtherClient
+{
+public:
+    TOtherClient() : FConnection(xcb_connect(nullptr, nullptr))
+    {
+        FRoot = xcb_setup_roots_iterator(xcb_get_setup(FConnection)).data->root;
+    }
+    ~TOtherClient() { xcb_disconnect(FConnection); }
+
+    xcb_keycode_t KeyCode(quint32 keysym) const
+    {
+        const xcb_setup_t* setup = xcb_get_setup(FConnection);
+        const int count = setup->max_keycode - setup->min_keycode + 1;
+        xcb_get_keyboard_mapping_reply_t* reply = xcb_get_keyboard_mapping_reply(
+            FConnection, xcb_get_keyboard_mapping(FConnection, setup->min_keycode, uint8_t(count)),
+            nullptr);
+        xcb_keycode_t code = 0;
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
+        for (int i = 0; i < xcb_get_keyboard_mapping_keysyms_length(reply); ++i) {
+            if (syms[i] == keysym) {
+                code = xcb_keycode_t(setup->min_keycode + i / reply->keysyms_per_keycode);
+                break;
+            }
+        }
+        free(reply);
+        return code;
+    }
+
+    bool Grab(xcb_keycode_t key, uint16_t modifiers)
+    {
+        xcb_generic_error_t* error = xcb_request_check(
+            FConnection, xcb_grab_key_checked(FConnection, true, FRoot, modifiers, key,
+                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        free(error);
+        return !error;
+    }
+
+private:
+    xcb_connection_t* FConnection;
+    xcb_window_t FRoot;
+};
+
+void SaveScreenshot(QWidget* window, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(VORANTU_ARTIFACTS));
+    // What the screen shows, window frame and all.
+    TPlatform platform = LoadPlatform();
+    const QRect frame = window->frameGeometry().adjusted(-8, -8, 8, 8);
+    QImage shot(frame.size(), QImage::Format_RGB32);
+    shot.fill(Qt::black);
+    platform.Screen->Grab(frame, shot);
+    QVERIFY(shot.save(QStringLiteral(VORANTU_ARTIFACTS "/") + name));
 }
 
 } // namespace
@@ -202,6 +263,118 @@ private slots:
         QCOMPARE(Find<QAction>("N10")->text(), QStringLiteral("종료하기"));
         QVERIFY(Find<QAction>("ChkLangKo")->isChecked());
         QVERIFY(!Find<QAction>("ChkLangEn")->isChecked());
+    }
+
+    void Screenshots()
+    {
+        Trigger("ChkLangKo");
+        FWindow->ShowMainWindow();
+        QTest::qWait(300);
+        SaveScreenshot(FWindow.get(), "main-ko.png");
+        Trigger("ChkLangEn");
+        QTest::qWait(300);
+        SaveScreenshot(FWindow.get(), "main-en.png");
+        Trigger("ChkLangKo");
+    }
+
+    void SettingsSurviveARestart()
+    {
+        Trigger("ChkAppend2");
+        Trigger("ChkSound3");
+        Trigger("ChkLangFr");
+        Select("ChkSaveTo", CaptureDestination::Jpg);
+        Find<QComboBox>("ChkJPEG_qual")->setCurrentIndex(4);
+        FWindow.reset(); // one main window, one hot key grab
+        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        FWindow->ShowMainWindow();
+        QVERIFY(Find<QAction>("ChkAppend2")->isChecked());
+        QVERIFY(!Find<QAction>("ChkAppend1")->isChecked());
+        QVERIFY(Find<QAction>("ChkSound3")->isChecked());
+        QVERIFY(Find<QAction>("ChkLangFr")->isChecked());
+        QCOMPARE(Find<QComboBox>("ChkSaveTo")->currentIndex(), CaptureDestination::Jpg);
+        QCOMPARE(Find<QComboBox>("ChkJPEG_qual")->currentText(), QStringLiteral("60"));
+        QCOMPARE(Find<QLabel>("LblArea")->text(), Translate(QStringLiteral("캡쳐영역"), "fr"));
+        Trigger("ChkAppend1");
+        Trigger("ChkSound1");
+        Trigger("ChkLangKo");
+    }
+
+    void PrintKeyCapturesTheMonitorUnderThePointer()
+    {
+        MovePointer(2600, 300);
+        Xdotool({"key", "Print"});
+        QTRY_COMPARE(Files(FSave), QStringList{"V-001.png"});
+        QCOMPARE(QImage(FSave + "/V-001.png").size(), QSize(1280, 1024));
+    }
+
+    void HotKeyDialogStoresAndGrabs()
+    {
+        auto* dialog = FWindow->findChild<TFrmHotKey*>();
+        QVERIFY(dialog);
+        QTimer::singleShot(0, this, [&] {
+            dialog->findChild<QCheckBox*>("ChkCtrl")->setChecked(true);
+            dialog->findChild<QCheckBox*>("ChkShift")->setChecked(true);
+            auto* keys = dialog->findChild<QComboBox*>("ChkHotKey");
+            keys->setCurrentIndex(keys->findText("F5"));
+            dialog->findChild<QPushButton*>("BtnYes")->click();
+        });
+        Trigger("N1");
+        QCOMPARE(ReadSetting(TConfig(ProgramConfigPath), Setting::HotKey), 0x6074);
+        QVERIFY(ConfigText().contains("hotkey=24692"));
+
+        Xdotool({"key", "ctrl+shift+F5"});
+        QTRY_COMPARE(Files(FSave), QStringList{"V-001.png"});
+        Xdotool({"key", "Print"});
+        QTest::qWait(300);
+        QCOMPARE(Files(FSave).size(), 1);
+
+        // A key another client holds: the box, and no grab of ours left.
+        TOtherClient other;
+        const xcb_keycode_t f6 = other.KeyCode(0xFFC3);
+        QVERIFY(other.Grab(f6, XCB_MOD_MASK_CONTROL));
+        TBoxAnswer answer;
+        QTimer::singleShot(0, this, [&] {
+            dialog->findChild<QCheckBox*>("ChkShift")->setChecked(false);
+            auto* keys = dialog->findChild<QComboBox*>("ChkHotKey");
+            keys->setCurrentIndex(keys->findText("F6"));
+            dialog->findChild<QPushButton*>("BtnYes")->click();
+            QTimer::singleShot(200, dialog,
+                               [dialog] { dialog->findChild<QPushButton*>("BtnNo")->click(); });
+        });
+        Trigger("N1");
+        QCOMPARE(answer.Count, 1);
+        QCOMPARE(answer.Text, QStringLiteral("단축키가 다른 프로그램에서 사용중입니다."));
+        // Cancel brought the stored key back.
+        QCOMPARE(ReadSetting(TConfig(ProgramConfigPath), Setting::HotKey), 0x6074);
+        Xdotool({"key", "ctrl+shift+F5"});
+        QTRY_COMPARE(Files(FSave).size(), 2);
+
+        TConfig config(ProgramConfigPath);
+        WriteSetting(config, Setting::HotKey, 44);
+        QVERIFY(dialog->RegisterKey(44));
+    }
+
+    void HotKeyCodes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("code");
+        QTest::newRow("PrintScreen") << "PrintScreen" << 0x2C;
+        QTest::newRow("DEL") << "DEL" << 0x2E;
+        QTest::newRow("del") << "del" << 0x2E;
+        QTest::newRow("0") << "0" << 0x30;
+        QTest::newRow("1") << "1" << 0x31;
+        QTest::newRow("Z") << "Z" << 0x5A;
+        QTest::newRow("F12") << "F12" << 0x7B;
+        QTest::newRow("not in the list") << "Home" << 0;
+    }
+
+    void HotKeyCodes()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, code);
+        QCOMPARE(int(TFrmHotKey::KeyCode(text)), code);
+        if (code)
+            QCOMPARE(TFrmHotKey::KeyText(quint16(code | 0x6000)).toUpper(), text.toUpper());
     }
 
     void SaveToOptions()
@@ -440,6 +613,7 @@ private slots:
         QCOMPARE(Files(FSave).size(), files);
         if (endsSession) {
             QVERIFY(FWindow->CanClose());
+            FWindow.reset(); // one main window, one hot key grab
             FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
             FWindow->ShowMainWindow();
         }
