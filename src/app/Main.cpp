@@ -3,9 +3,12 @@
 #include "AutoStart.h"
 #include "Capture.h"
 #include "Config.h"
+#include "Drag.h"
 #include "HotKey.h"
+#include "Line.h"
 #include "MessageBox.h"
 #include "Save.h"
+#include "Size.h"
 #include "Text.h"
 #include "Translate.h"
 
@@ -168,6 +171,7 @@ TFrmVorantu::TFrmVorantu(TPlatform& platform, bool install)
     TrayIcon->show();
 
     FCapture = std::make_unique<TCapture>(*FPlatform.Screen, *FPlatform.Windows);
+    FloatList = std::make_unique<TFloatList>(*this);
     FStatus = stIdle;
     FCanClose = false;
 
@@ -177,6 +181,7 @@ TFrmVorantu::TFrmVorantu(TPlatform& platform, bool install)
         new TFrmHotKey(FPlatform.CreateHotKey ? FPlatform.CreateHotKey(nullptr) : nullptr, this);
     connect(FFrmHotKey, &TFrmHotKey::StartRequested, this, &TFrmVorantu::Start);
     FFrmHotKey->Initialize();
+    FFrmSize = new TFrmSize(this);
 
     ChkAreaChange();
     ChkSaveToChange();
@@ -190,6 +195,10 @@ TFrmVorantu::~TFrmVorantu()
 {
     if (TrayIcon)
         TrayIcon->hide();
+    if (FFrmLine)
+        delete FFrmLine.data();
+    FFrmArea.reset();
+    FloatList.reset();
 }
 
 QString TFrmVorantu::Version4()
@@ -436,7 +445,7 @@ void TFrmVorantu::LoadConfig()
     Language = ReadSetting(config, Setting::Language);
     if (!LanguageCodes.contains(Language))
         Language = QStringLiteral("en");
-    SavePath = ReadSetting(config, Setting::Path);
+    FSavePath = ReadSetting(config, Setting::Path);
 
     ChkAudio->setChecked(ReadSetting(config, Setting::Audio));
     ChkMouse->setChecked(ReadSetting(config, Setting::Mouse));
@@ -649,15 +658,56 @@ void TFrmVorantu::ChkAreaChange()
 {
     ChkArea->setEnabled(false);
     PnlMain->setCurrentWidget(Card1);
+    CloseAreaWindows();
     const int area = ChkArea->currentIndex();
-    if (area == CaptureArea::ColorPicker)
+    if (area == CaptureArea::Region) {
+        if (!FFrmArea)
+            FFrmArea = std::make_unique<TFrmArea>(*FFrmSize, *this);
+        FFrmArea->show();
+    } else if (area == CaptureArea::WindowControl) {
+        if (!FFrmLine)
+            FFrmLine = new TFrmLine(
+                *FPlatform.Screen, *FPlatform.Windows, [this] { return ChkArea->currentIndex(); },
+                this);
+        FFrmLine->show();
+    } else if (area == CaptureArea::ColorPicker) {
         PnlMain->setCurrentWidget(Card2);
+    }
     if (PnlMain->currentWidget() == Card2)
         TmrColor->start();
     else
         TmrColor->stop();
     SaveConfig(QStringLiteral("area"), area >= 0 && area <= 3 ? area : 0);
     ChkArea->setEnabled(true);
+}
+
+void TFrmVorantu::CloseAreaWindows()
+{
+    if (FFrmArea && FFrmArea->isVisible())
+        FFrmArea->close();
+    if (FFrmLine && FFrmLine->isVisible())
+        FFrmLine->close();
+}
+
+void TFrmVorantu::AreaClosed()
+{
+    {
+        const QSignalBlocker blocker(ChkArea);
+        ChkArea->setCurrentIndex(CaptureArea::FullScreen);
+    }
+    PnlMain->setCurrentWidget(Card1);
+    TmrColor->stop();
+    SaveConfig(QStringLiteral("area"), 0);
+}
+
+QString TFrmVorantu::JpegQualityText() const
+{
+    return ChkJPEG_qual->currentText();
+}
+
+QString TFrmVorantu::WebPQualityText() const
+{
+    return ChkWebP_qual->currentText();
 }
 
 bool TFrmVorantu::WebPLibraryPresent() const
@@ -767,7 +817,10 @@ void TFrmVorantu::ChkLang(QAction* item)
     for (int i = 0; i < LangItems.size(); ++i)
         LangItems[i]->setChecked(LanguageCodes[i] == Language);
     TranslateComponent(this, Language);
+    if (FFrmArea)
+        TranslateComponent(FFrmArea.get());
     TranslateComponent(FFrmHotKey);
+    TranslateComponent(FFrmSize);
     TranslateComponent(ChkArea);
     TranslateComponent(ChkSaveTo);
     ApplyTitles(Version4());
@@ -776,14 +829,14 @@ void TFrmVorantu::ChkLang(QAction* item)
 
 void TFrmVorantu::N4Click()
 {
-    QFileDialog dialog(nullptr, Translate(QStringLiteral("폴더 선택")), SavePath);
+    QFileDialog dialog(nullptr, Translate(QStringLiteral("폴더 선택")), FSavePath);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setLabelText(QFileDialog::Accept, Translate(QStringLiteral("선택")));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    SavePath = QDir::cleanPath(dialog.selectedFiles().first());
-    SaveConfig(QStringLiteral("path"), SavePath);
+    FSavePath = QDir::cleanPath(dialog.selectedFiles().first());
+    SaveConfig(QStringLiteral("path"), FSavePath);
 }
 
 void TFrmVorantu::N10Click()
@@ -796,7 +849,7 @@ void TFrmVorantu::N10Click()
 
 void TFrmVorantu::BtnOpenDirClick()
 {
-    ShellOpen(SavePath);
+    ShellOpen(FSavePath);
 }
 
 void TFrmVorantu::LblCopyrightClick()
@@ -845,7 +898,7 @@ QString TFrmVorantu::NewFilename(const QString& ext)
         mode = TNamingMode::Sequential1;
     else if (ChkAppend3->isChecked())
         mode = TNamingMode::Sequential2;
-    return ::NewFilename(SavePath, mode, ext);
+    return ::NewFilename(FSavePath, mode, ext);
 }
 
 void TFrmVorantu::PlaySound()
@@ -905,6 +958,12 @@ void TFrmVorantu::Capture(QImage& bitmap, QRect& rect)
     case CaptureArea::FullScreen:
         FCapture->Capture(bitmap, 0, rect);
         break;
+    case CaptureArea::Region:
+        if (FFrmArea) {
+            rect = FFrmArea->GetRect();
+            FCapture->Capture(bitmap, rect);
+        }
+        break;
     case CaptureArea::ActiveWindow:
         FCapture->Capture(bitmap, FPlatform.Windows->ActiveWindow(), rect);
         break;
@@ -928,10 +987,21 @@ void TFrmVorantu::CaptureStart()
     QImage bitmap;
     QRect rect;
     try {
-        if (area == CaptureArea::ColorPicker)
+        if (area == CaptureArea::Drag) {
+            TFrmDrag drag(*FPlatform.Screen);
+            drag.Capture(bitmap, rect);
+            drag.exec();
+            if (bitmap.isNull()) {
+                FStatus = stIdle;
+                return;
+            }
+            if (ChkSound2->isChecked())
+                PlaySound();
+        } else if (area == CaptureArea::ColorPicker) {
             CaptureColor();
-        else
+        } else {
             Capture(bitmap, rect);
+        }
     } catch (const std::exception& e) {
         // A failure while the area is grabbed is reported like any other and
         // must not leave the controller busy.
@@ -971,7 +1041,8 @@ void TFrmVorantu::CaptureStart()
             case CaptureDestination::Upload:
                 break;
             case CaptureDestination::Floating:
-                throw std::runtime_error("Floating windows are not part of this build yet.");
+                FloatList->FloatCreate(bitmap, rect);
+                break;
             default:
                 break;
             }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "Area.h"
 #include "FileName.h"
+#include "Floating.h"
 #include "Instance.h"
 #include "Platform.h"
 
@@ -23,6 +25,8 @@ class QSystemTrayIcon;
 class QTimer;
 class TCapture;
 class TFrmHotKey;
+class TFrmLine;
+class TFrmSize;
 
 // The controller status: the one guard against overlapping captures, since
 // nested event loops (modal windows, message boxes, waits) let new triggers
@@ -64,7 +68,7 @@ inline constexpr int Floating = 10;
 // menu that holds every other setting, the tray icon, and the capture
 // controller that joins an area to a destination. Closing it only hides it;
 // the program ends through Quit(). User-interface thread only.
-class TFrmVorantu : public QWidget
+class TFrmVorantu : public QWidget, public TAreaOwner, public TFloatOwner
 {
     Q_OBJECT
 public:
@@ -92,7 +96,12 @@ public:
     // The full path of the next output file, by the ticked naming item.
     QString NewFilename(const QString& ext);
 
-    bool IsRecording() const { return false; }
+    bool IsRecording() const override { return false; }
+    void RecordStop() override;
+    void AreaClosed() override;
+    QString SavePath() const override { return FSavePath; }
+    QString JpegQualityText() const override;
+    QString WebPQualityText() const override;
     TStatus Status() const { return FStatus; }
     bool CanClose() const { return FCanClose; }
     QString ProductPageAddress() const;
@@ -139,7 +148,7 @@ private:
     void N7Click();
 
     void RecordStart();
-    void RecordStop();
+    void CloseAreaWindows();
     void ShowFailure(const QString& message);
     void PlaySound();
     QString Caption() const;
@@ -153,9 +162,14 @@ private:
     QSystemTrayIcon* TrayIcon = nullptr;
     QStringList Languages; // text recognition languages, by display name
     QString Language;
-    QString SavePath;
+    QString FSavePath;
 
     TFrmHotKey* FFrmHotKey = nullptr;
+    TFrmSize* FFrmSize = nullptr;
+    std::unique_ptr<TFrmArea> FFrmArea;
+    // Closing the picker deletes it.
+    QPointer<TFrmLine> FFrmLine;
+    std::unique_ptr<TFloatList> FloatList;
 
     // Controls.
     QLabel* LblArea;

@@ -377,6 +377,80 @@ private slots:
             QCOMPARE(TFrmHotKey::KeyText(quint16(code | 0x6000)).toUpper(), text.toUpper());
     }
 
+    void AreaWindows()
+    {
+        Select("ChkArea", CaptureArea::Region);
+        TFrmArea* region = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* a = qobject_cast<TFrmArea*>(w))
+                region = a;
+        QVERIFY(region);
+        QTRY_VERIFY(region->isVisible());
+        QVERIFY(ConfigText().contains("area=1"));
+        region->SetMove(300, 200);
+        region->SetSize(400, 300, 0);
+        QTRY_COMPARE(region->GetRect().size(), QSize(400, 300));
+        Trigger("ChkMouse");
+        FWindow->Start();
+        Trigger("ChkMouse");
+        QCOMPARE(QImage(FSave + "/V-001.png").size(), QSize(400, 300));
+
+        // The window-control picker replaces it, and goes when the area changes.
+        Select("ChkArea", CaptureArea::WindowControl);
+        QTRY_VERIFY(!region->isVisible());
+        auto picker = [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->inherits("TFrmLine") && w->isVisible())
+                    return w;
+            return static_cast<QWidget*>(nullptr);
+        };
+        QTRY_VERIFY(picker());
+        Select("ChkArea", CaptureArea::FullScreen);
+        QTRY_VERIFY(!picker());
+    }
+
+    void DragSelection()
+    {
+        Select("ChkArea", CaptureArea::Drag);
+        Trigger("ChkMouse");
+        QProcess::startDetached("xdotool", {"sleep", "0.8", "mousemove", "1800", "200", "mousedown",
+                                            "1", "mousemove", "1900", "260", "mousemove", "2050",
+                                            "330", "mouseup", "1"});
+        FWindow->Start();
+        Trigger("ChkMouse");
+        QCOMPARE(Files(FSave), QStringList{"V-001.png"});
+        QCOMPARE(QImage(FSave + "/V-001.png").size(), QSize(250, 130));
+        QCOMPARE(FWindow->Status(), stIdle);
+
+        // Escape cancels: no file, no box, and the controller is free again.
+        QProcess::startDetached("xdotool", {"sleep", "0.8", "key", "Escape"});
+        FWindow->Start();
+        QCOMPARE(Files(FSave).size(), 1);
+        QCOMPARE(FWindow->Status(), stIdle);
+    }
+
+    void FloatingWindowAtTheCapturedPlace()
+    {
+        TTarget target(QRect(500, 400, 200, 120), QColor(250, 200, 0));
+        target.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&target));
+        target.activateWindow();
+        QTRY_VERIFY(target.isActiveWindow());
+        Select("ChkArea", CaptureArea::ActiveWindow);
+        Select("ChkSaveTo", CaptureDestination::Floating);
+        FWindow->Start();
+        QPointer<TFrmFloating> floating;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* f = qobject_cast<TFrmFloating*>(w); f && f->isVisible())
+                floating = f;
+        QVERIFY(floating);
+        QTRY_COMPARE(floating->geometry().topLeft(), target.frameGeometry().topLeft());
+        QCOMPARE(floating->Picture().size(), target.frameGeometry().size());
+        QVERIFY(Files(FSave).isEmpty());
+        floating->BtnDeleteAll->trigger();
+        QTRY_VERIFY(!floating || !floating->isVisible());
+    }
+
     void SaveToOptions()
     {
         auto* saveTo = Find<QComboBox>("ChkSaveTo");
