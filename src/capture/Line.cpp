@@ -87,6 +87,11 @@ void TFrmLine::resizeEvent(QResizeEvent* event)
     QRegion ring(0, 0, width(), height());
     ring -= QRegion(1, 1, width() - 2, height() - 2);
     setMask(ring);
+    ResetRing();
+}
+
+void TFrmLine::ResetRing()
+{
     // Until the next painting the ring shows the background colour.
     FRing = QImage(size(), QImage::Format_RGB32);
     FRing.fill(palette().color(QPalette::Button));
@@ -117,6 +122,9 @@ void TFrmLine::Timer1Timer()
         const QRect ring = frame->adjusted(-1, -1, 1, 1);
         if (ring != geometry())
             setGeometry(ring);
+        // A hidden picker gets no resize event until it shows.
+        if (FRing.size() != size())
+            ResetRing();
     }
 
     if (Delay < 10) {
@@ -131,10 +139,8 @@ void TFrmLine::PaintRing()
 {
     const int w = width();
     const int h = height();
-    if (FRing.size() != size()) {
-        FRing = QImage(size(), QImage::Format_RGB32);
-        FRing.fill(palette().color(QPalette::Button));
-    }
+    if (FRing.size() != size())
+        ResetRing();
     const auto pixel = [this](int x, int y) {
         DashPixel(x, y);
     };

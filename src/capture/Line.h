@@ -57,6 +57,7 @@ protected:
 
 private:
     void PaintRing();
+    void ResetRing();
     void DashPixel(int x, int y);
 
     TScreen& FScreen;

@@ -1,0 +1,239 @@
+#include "Capture.h"
+#include "Desktop.h"
+#include "Line.h"
+#include "Platform.h"
+#include "TestEnvironment.h"
+
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace TestDesktop;
+
+namespace {
+
+// A managed window with a frame, of one colour, holding a native child
+// control (its own X window) and counting the presses that reach it.
+class TTarget : public QWidget
+{
+public:
+    explicit TTarget(const QRect& geometry)
+    {
+        setWindowTitle(QStringLiteral("picker target"));
+        setGeometry(geometry);
+        QPalette palette;
+        palette.setColor(QPalette::Window, QColor(20, 120, 200));
+        setPalette(palette);
+        setAutoFillBackground(true);
+        Button = new QPushButton(QStringLiteral("control"), this);
+        Button->setGeometry(40, 50, 120, 40);
+        Button->setAttribute(Qt::WA_NativeWindow);
+    }
+    QPushButton* Button;
+    int Presses = 0;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override { ++Presses; }
+};
+
+bool IsBlackOrWhite(QRgb pixel)
+{
+    return (pixel & 0xFFFFFF) == 0 || (pixel & 0xFFFFFF) == 0xFFFFFF;
+}
+
+} // namespace
+
+class TTestLine : public QObject
+{
+    Q_OBJECT
+private:
+    TPlatform FPlatform;
+    int FArea = 4;
+    QWidget FMain;
+
+    QPointer<TFrmLine> Open()
+    {
+        QPointer<TFrmLine> picker = new TFrmLine(
+            *FPlatform.Screen, *FPlatform.Windows, [this] { return FArea; }, &FMain);
+        picker->show();
+        return picker;
+    }
+
+    QRect Frame(QWidget& window)
+    {
+        return FPlatform.Windows->VisibleFrame(window.winId()).value_or(QRect());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        FPlatform = LoadPlatform();
+        FMain.setWindowTitle(QStringLiteral("main window"));
+    }
+
+    void cleanupTestCase() { FPlatform = TPlatform(); }
+
+    void init() { FArea = 4; }
+
+    void SegmentsLeaveOutTheirEndPoint()
+    {
+        QList<QPoint> points;
+        const auto add = [&points](int x, int y) {
+            points.append(QPoint(x, y));
+        };
+        LineDDA({0, 0}, {9, 0}, add);
+        LineDDA({9, 0}, {9, 9}, add);
+        LineDDA({9, 9}, {0, 9}, add);
+        LineDDA({0, 9}, {0, -1}, add);
+        QCOMPARE(points.size(), 37);
+        QCOMPARE(points.first(), QPoint(0, 0));
+        QCOMPARE(points[9], QPoint(9, 0));
+        QCOMPARE(points.last(), QPoint(0, 0));
+        QSet<QPoint> ring(points.begin(), points.end());
+        QCOMPARE(ring.size(), 36);
+
+        points.clear();
+        LineDDA({0, 0}, {4, 2}, add);
+        QCOMPARE(points, (QList<QPoint>{{0, 0}, {1, 0}, {2, 1}, {3, 1}}));
+    }
+
+    void RingFollowsTheWindowUnderThePointer()
+    {
+        TTarget target(QRect(300, 250, 400, 300));
+        target.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&target));
+        MovePointer(target.mapToGlobal(QPoint(250, 200)));
+        QPointer<TFrmLine> picker = Open();
+
+        QTRY_COMPARE(picker->Target(), TWindowId(target.winId()));
+        QTRY_COMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
+        // A title bar belongs to its window.
+        MovePointer(Frame(target).topLeft() + QPoint(60, 5));
+        QTest::qWait(100);
+        QCOMPARE(picker->Target(), TWindowId(target.winId()));
+
+        // The control inside it has a ring of its own.
+        MovePointer(target.Button->mapToGlobal(QPoint(60, 20)));
+        const QRect button(target.Button->mapToGlobal(QPoint(0, 0)), target.Button->size());
+        QTRY_COMPARE(picker->geometry(), button.adjusted(-1, -1, 1, 1));
+        QCOMPARE(picker->Target(), TWindowId(target.Button->winId()));
+        picker->close();
+        QTRY_VERIFY(picker.isNull());
+    }
+
+    // Five black, three white, crawling on: the phase carries over from one
+    // painting to the next, and every eleventh tick paints.
+    void PaintsTheDashPattern()
+    {
+        TTarget target(QRect(300, 250, 400, 300));
+        target.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&target));
+        MovePointer(target.mapToGlobal(QPoint(250, 200)));
+        auto* picker = new TFrmLine(
+            *FPlatform.Screen, *FPlatform.Windows, [this] { return FArea; }, &FMain);
+        const QRgb face = picker->palette().color(QPalette::Button).rgb();
+        for (int tick = 0; tick < 10; ++tick)
+            picker->Timer1Timer();
+        QCOMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
+        QCOMPARE(picker->Ring().pixel(5, 0), face);
+        picker->Timer1Timer();
+        const QImage first = picker->Ring();
+        const int w = first.width();
+        const int h = first.height();
+        const int steps = 2 * (w - 1) + 2 * (h - 1) + 1;
+        for (int x = 0; x < 24; ++x)
+            QCOMPARE(qRed(first.pixel(x, 0)) == 255, x % 8 >= 5);
+        for (int y = 1; y < 24; ++y) // down the right side, after the top row's w - 1 steps
+            QCOMPARE(qRed(first.pixel(w - 1, y)) == 255, (w - 1 + y) % 8 >= 5);
+
+        for (int tick = 0; tick < 11; ++tick)
+            picker->Timer1Timer();
+        const QImage second = picker->Ring();
+        for (int x = 1; x < 24; ++x)
+            QCOMPARE(qRed(second.pixel(x, 0)) == 255, (x + steps) % 8 >= 5);
+
+        // What the screen shows is the ring as painted, nothing else.
+        picker->show();
+        QTest::qWait(200);
+        picker->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
+        picker->repaint();
+        QTest::qWait(50);
+        const QImage ring = picker->Ring();
+        QImage screen(picker->size(), QImage::Format_RGB32);
+        QVERIFY(FPlatform.Screen->Grab(picker->geometry(), screen));
+        for (int x = 0; x < w; ++x) {
+            QCOMPARE(screen.pixel(x, 0), ring.pixel(x, 0));
+            QCOMPARE(screen.pixel(x, h - 1), ring.pixel(x, h - 1));
+            QVERIFY(IsBlackOrWhite(screen.pixel(x, 0)));
+        }
+        for (int y = 0; y < h; ++y) {
+            QCOMPARE(screen.pixel(0, y), ring.pixel(0, y));
+            QCOMPARE(screen.pixel(w - 1, y), ring.pixel(w - 1, y));
+        }
+        Shot(QStringLiteral("picker"), picker->geometry().adjusted(-20, -20, 20, 20));
+        picker->close();
+    }
+
+    void ClicksPassAndTheCaptureHasNoRing()
+    {
+        TTarget target(QRect(300, 250, 400, 300));
+        target.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&target));
+        MovePointer(target.mapToGlobal(QPoint(250, 200)));
+        QPointer<TFrmLine> picker = Open();
+        QTRY_COMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
+        QTest::qWait(150); // the ring is painted
+
+        TCapture capture(*FPlatform.Screen, *FPlatform.Windows);
+        capture.FShowCursor = false;
+        QImage withRing;
+        QRect rect;
+        capture.Capture(withRing, target.winId(), rect);
+        QCOMPARE(rect, picker->geometry().adjusted(1, 1, -1, -1));
+        picker->hide();
+        QTest::qWait(100);
+        QImage without;
+        capture.Capture(without, target.winId(), rect);
+        QCOMPARE(withRing, without);
+        picker->show();
+
+        // A click on the ring reaches what lies below; the picker never takes the focus.
+        FMain.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&FMain));
+        FMain.activateWindow();
+        QTRY_VERIFY(FMain.isActiveWindow());
+        QTest::qWait(100);
+        const QPoint onRing(picker->geometry().center().x(), picker->geometry().bottom());
+        QCOMPARE(FPlatform.Windows->WindowAt(onRing) == TWindowId(picker->winId()), false);
+        Click(onRing);
+        QTest::qWait(200);
+        QVERIFY(!picker->isActiveWindow());
+        FMain.hide();
+        picker->close();
+    }
+
+    void RingFollowsTheActiveWindowForArea3()
+    {
+        TForeignWindow foreign(QPoint(900, 300));
+        QVERIFY(!foreign.Id.isEmpty());
+        foreign.Activate();
+        FArea = 3;
+        MovePointer({100, 100});
+        QPointer<TFrmLine> picker = Open();
+        const TWindowId id = foreign.Id.toULongLong();
+        QTRY_COMPARE(picker->Target(), id);
+        QCOMPARE(picker->geometry(),
+                 FPlatform.Windows->VisibleFrame(id).value_or(QRect()).adjusted(-1, -1, 1, 1));
+
+        // Any other area leaves the ring where it is.
+        FArea = 0;
+        const QRect before = picker->geometry();
+        MovePointer({2500, 500});
+        QTest::qWait(100);
+        QCOMPARE(picker->geometry(), before);
+        picker->close();
+    }
+};
+
+VORANTU_TEST_MAIN(TTestLine)
+#include "tst_Line.moc"
