@@ -5,6 +5,7 @@
 #include "Config.h"
 #include "Drag.h"
 #include "HotKey.h"
+#include "IExplorer.h"
 #include "Line.h"
 #include "MessageBox.h"
 #include "Save.h"
@@ -197,6 +198,10 @@ TFrmVorantu::~TFrmVorantu()
         TrayIcon->hide();
     if (FFrmLine)
         delete FFrmLine.data();
+    if (FFrmIExplorer) {
+        const QSignalBlocker blocker(FFrmIExplorer.data());
+        delete FFrmIExplorer.data();
+    }
     FFrmArea.reset();
     FloatList.reset();
 }
@@ -670,6 +675,19 @@ void TFrmVorantu::ChkAreaChange()
                 *FPlatform.Screen, *FPlatform.Windows, [this] { return ChkArea->currentIndex(); },
                 this);
         FFrmLine->show();
+    } else if (area == CaptureArea::WebPage) {
+        if (!FFrmIExplorer) {
+            QString error;
+            FFrmIExplorer = TFrmIExplorer::Create(&error);
+            if (FFrmIExplorer) {
+                connect(FFrmIExplorer.data(), &TFrmIExplorer::Closed, this,
+                        &TFrmVorantu::AreaClosed);
+            } else {
+                ShowMessageBox(Translate(Caption()), error, TBoxIcon::Error);
+            }
+        }
+        if (FFrmIExplorer)
+            FFrmIExplorer->show();
     } else if (area == CaptureArea::ColorPicker) {
         PnlMain->setCurrentWidget(Card2);
     }
@@ -687,6 +705,11 @@ void TFrmVorantu::CloseAreaWindows()
         FFrmArea->close();
     if (FFrmLine && FFrmLine->isVisible())
         FFrmLine->close();
+    if (FFrmIExplorer && FFrmIExplorer->isVisible()) {
+        // Another area was chosen: the new one stays.
+        const QSignalBlocker blocker(FFrmIExplorer.data());
+        FFrmIExplorer->close();
+    }
 }
 
 void TFrmVorantu::AreaClosed()
@@ -963,6 +986,10 @@ void TFrmVorantu::Capture(QImage& bitmap, QRect& rect)
             rect = FFrmArea->GetRect();
             FCapture->Capture(bitmap, rect);
         }
+        break;
+    case CaptureArea::WebPage:
+        if (FFrmIExplorer)
+            CaptureWebPage(bitmap, *FFrmIExplorer);
         break;
     case CaptureArea::ActiveWindow:
         FCapture->Capture(bitmap, FPlatform.Windows->ActiveWindow(), rect);

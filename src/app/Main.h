@@ -25,6 +25,7 @@ class QSystemTrayIcon;
 class QTimer;
 class TCapture;
 class TFrmHotKey;
+class TFrmIExplorer;
 class TFrmLine;
 class TFrmSize;
 
@@ -170,6 +171,8 @@ private:
     // Closing the picker deletes it.
     QPointer<TFrmLine> FFrmLine;
     std::unique_ptr<TFloatList> FloatList;
+    // Frees itself when closed.
+    QPointer<TFrmIExplorer> FFrmIExplorer;
 
     // Controls.
     QLabel* LblArea;

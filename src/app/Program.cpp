@@ -4,6 +4,7 @@
 #include "Main.h"
 #include "Platform.h"
 #include "Translate.h"
+#include "WebEngine.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -71,6 +72,7 @@ int RunProgram(int argc, char* argv[])
         return 0;
     }
 
+    PrepareWebEngine();
     QApplication::setApplicationName(QStringLiteral("TFrmVorantu"));
     QApplication::setOrganizationName(QStringLiteral("Dastrane"));
     QApplication::setDesktopFileName(QStringLiteral("vorantu"));

@@ -619,8 +619,8 @@ private slots:
 
     void UnsupportedCombinationIsRefused()
     {
-        Select("ChkArea", CaptureArea::WebPage);
-        Select("ChkSaveTo", CaptureDestination::Floating);
+        Select("ChkArea", CaptureArea::Drag);
+        Select("ChkSaveTo", CaptureDestination::Mp4);
         TBoxAnswer answer;
         FWindow->Start();
         QCOMPARE(answer.Count, 1);
