@@ -122,6 +122,15 @@ private:
 
     bool Open(const QByteArray& path) { return Type(FServer.Address(path)); }
 
+    // The window manager may refuse an application's own activation
+    // request; a pager's (what xdotool sends) it grants.
+    static bool Activate(QWidget* window)
+    {
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {QStringLiteral("windowactivate"), QString::number(window->winId())});
+        return QTest::qWaitForWindowActive(window);
+    }
+
     QVariant Eval(const QString& script)
     {
         QVariant result;
@@ -231,7 +240,9 @@ private slots:
         qInfo("minimized: %lld ms", clock.elapsed());
         QCOMPARE(bitmap.size(), QSize(1200 + WidthMargin, 5000));
         QVERIFY(Near(bitmap.pixel(600, 4900), 0x0000ff));
+        // Minimized again, on the screen too.
         QVERIFY(FWindow->isMinimized());
+        QTRY_VERIFY(!FWindow->windowHandle()->isExposed());
         FWindow->showNormal();
         QVERIFY(QTest::qWaitForWindowExposed(FWindow));
     }
@@ -351,27 +362,30 @@ private slots:
     void altDFocusesTheAddressField()
     {
         // Elsewhere in the program Alt+D is a shortcut that must not fire
-        // while the web page window exists.
+        // while the web page window exists; Alt+E shows that shortcuts do
+        // reach that window.
         QWidget other;
-        QAction elsewhere(&other);
-        elsewhere.setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
-        elsewhere.setShortcutContext(Qt::ApplicationShortcut);
-        other.addAction(&elsewhere);
-        QSignalSpy fired(&elsewhere, &QAction::triggered);
+        QAction altD(&other);
+        altD.setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
+        QAction altE(&other);
+        altE.setShortcut(QKeySequence(Qt::ALT | Qt::Key_E));
+        other.addActions({&altD, &altE});
+        QSignalSpy firedD(&altD, &QAction::triggered);
+        QSignalSpy firedE(&altE, &QAction::triggered);
 
-        FWindow->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(FWindow));
+        QVERIFY(Activate(FWindow));
         View()->setFocus();
         QTRY_VERIFY(!Edit1()->hasFocus());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_D, Qt::AltModifier);
         QTRY_VERIFY(Edit1()->hasFocus());
-        QCOMPARE(fired.count(), 0);
 
         FWindow->hide();
         other.show();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(Activate(&other));
         QTest::keyClick(&other, Qt::Key_D, Qt::AltModifier);
-        QCOMPARE(fired.count(), 0);
+        QTest::keyClick(&other, Qt::Key_E, Qt::AltModifier);
+        QCOMPARE(firedE.count(), 1);
+        QCOMPARE(firedD.count(), 0);
         FWindow->show();
         QVERIFY(QTest::qWaitForWindowExposed(FWindow));
     }
