@@ -1,0 +1,359 @@
+#include "Floating.h"
+#include "Save.h"
+#include "TestEnvironment.h"
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+
+namespace {
+
+void Xdotool(const QStringList& arguments)
+{
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
+}
+
+void MovePointer(const QPoint& at)
+{
+    if (QCursor::pos() != at)
+        Xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())});
+}
+
+QImage Picture(const QSize& size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb((x * 5 + y) & 0xFF, (y * 11) & 0xFF, (x ^ y) & 0xFF));
+    return image;
+}
+
+// What the desktop shows at `rect`.
+QImage OnScreen(const QRect& rect)
+{
+    QScreen* screen = QGuiApplication::screenAt(rect.center());
+    const QRect place = rect.translated(-screen->geometry().topLeft());
+    return screen->grabWindow(0, place.x(), place.y(), place.width(), place.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+class TOwner : public TFloatOwner
+{
+public:
+    QString Folder;
+    QString Jpeg = QStringLiteral("90");
+    QString WebP = QStringLiteral("90");
+    QString SavePath() const override { return Folder; }
+    QString JpegQualityText() const override { return Jpeg; }
+    QString WebPQualityText() const override { return WebP; }
+};
+
+// Plays the user's part in the next modal window of type T that shows.
+template <typename T> void WhenShown(std::function<void(T*)> action)
+{
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* window = qobject_cast<T*>(widget);
+            if (window && window->isVisible()) {
+                timer->deleteLater();
+                timer->stop();
+                action(window);
+                return;
+            }
+        }
+    });
+    timer->start(30);
+}
+
+// Types `fileName` into the dialog's name field, as a user does (selectFile
+// leaves the field alone while it has the focus).
+void TypeFileName(QFileDialog* dialog, const QString& fileName)
+{
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QVERIFY(edit);
+    edit->setText(fileName);
+}
+
+// The first quantisation value of a JPEG's luminance table identifies the quality.
+int JpegFirstQuant(const QByteArray& bytes)
+{
+    const qsizetype dqt = bytes.indexOf("\xFF\xDB");
+    return dqt < 0 ? -1 : quint8(bytes[dqt + 5]);
+}
+
+QByteArray Read(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QPointer<TFrmFloating>)
+
+class TTestFloating : public QObject
+{
+    Q_OBJECT
+private:
+    TOwner FOwner;
+    QTemporaryDir FFolder;
+
+    // Saves `form` through its menu and dialog as `fileName` with file type `filter`.
+    void SaveThroughTheDialog(TFrmFloating& form, const QString& fileName, const QString& filter)
+    {
+        WhenShown<QFileDialog>([fileName, filter](QFileDialog* dialog) {
+            dialog->selectNameFilter(filter);
+            TypeFileName(dialog, fileName);
+            static_cast<QDialog*>(dialog)->accept(); // as the Save button does
+        });
+        form.BtnSave->trigger();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        FOwner.Folder = FFolder.path();
+        MovePointer({3100, 1000});
+    }
+
+    void SitsAtTheCaptureRectangle_data()
+    {
+        QTest::addColumn<QRect>("rect");
+        QTest::newRow("primary monitor") << QRect(100, 200, 300, 150);
+        QTest::newRow("second monitor") << QRect(2300, 400, 250, 180);
+    }
+    void SitsAtTheCaptureRectangle()
+    {
+        QFETCH(QRect, rect);
+        TFloatList list(FOwner);
+        const QImage picture = Picture(rect.size());
+        TFrmFloating* form = list.FloatCreate(picture, rect);
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QTest::qWait(100);
+        QCOMPARE(form->geometry(), rect);
+        QCOMPARE(form->frameGeometry(), rect);
+        QCOMPARE(form->Picture(), picture);
+        // 1:1; the outermost pixels carry the frame that stands in for a shadow.
+        const QRect inner = rect.adjusted(1, 1, -1, -1);
+        QCOMPARE(OnScreen(inner), picture.copy(inner.translated(-rect.topLeft())));
+        QCOMPARE(OnScreen(QRect(rect.topLeft(), QSize(1, 1))).pixel(0, 0),
+                 form->palette().color(QPalette::Shadow).rgb());
+        QVERIFY(form->windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(form->windowFlags() & Qt::Tool);
+        QCOMPARE(form->parentWidget(), nullptr);
+
+        // Another program's window coming to the front stays below it.
+        QProcess other;
+        other.start(QStringLiteral("xmessage"),
+                    {"-geometry",
+                     QStringLiteral("400x300+%1+%2").arg(rect.x() - 20).arg(rect.y() - 20),
+                     "in front?"});
+        QVERIFY(other.waitForStarted());
+        QTest::qWait(700);
+        QCOMPARE(OnScreen(inner), picture.copy(inner.translated(-rect.topLeft())));
+        if (const QString shots = qEnvironmentVariable("VORANTU_TEST_SHOTS"); !shots.isEmpty())
+            OnScreen(rect.adjusted(-40, -40, 140, 200)).save(shots + "/floating.png");
+        other.kill();
+        other.waitForFinished();
+    }
+
+    void MovesWithADrag()
+    {
+        TFloatList list(FOwner);
+        TFrmFloating* form = list.FloatCreate(Picture({300, 150}), QRect(100, 200, 300, 150));
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QTest::qWait(100);
+        MovePointer({150, 250});
+        Xdotool({"mousedown", "1"});
+        QTest::qWait(50);
+        for (int step = 1; step <= 4; ++step) {
+            MovePointer(QPoint(150, 250) + QPoint(200, 150) * step / 4);
+            QTest::qWait(20);
+        }
+        Xdotool({"mouseup", "1"});
+        QTRY_COMPARE(form->geometry(), QRect(300, 350, 300, 150));
+    }
+
+    void SavesInTheChosenType_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("magic");
+        QTest::addColumn<QString>("jpegText");
+        QTest::addColumn<int>("quant");
+        QTest::newRow("PNG named .jpg") << "PNG (*.png)"
+                                        << "a.jpg" << QByteArray("\x89PNG") << "" << -1;
+        QTest::newRow("JPG named .png, quality 70")
+            << "JPG (*.jpg *.jpeg)"
+            << "b.png" << QByteArray("\xFF\xD8\xFF") << "70" << 10;
+        QTest::newRow("JPG, no quality chosen") << "JPG (*.jpg *.jpeg)"
+                                                << "c.jpg" << QByteArray("\xFF\xD8\xFF") << "" << 3;
+        QTest::newRow("GIF named .bmp") << "GIF (*.gif)"
+                                        << "d.bmp" << QByteArray("GIF8") << "" << -1;
+        QTest::newRow("BMP without extension") << "BMP (*.bmp)"
+                                               << "e" << QByteArray("BM") << "" << -1;
+    }
+    void SavesInTheChosenType()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, magic);
+        QFETCH(QString, jpegText);
+        QFETCH(int, quant);
+        FOwner.Jpeg = jpegText;
+        TFloatList list(FOwner);
+        TFrmFloating* form = list.FloatCreate(Picture({64, 48}), QRect(500, 500, 64, 48));
+        const QString path = FFolder.filePath(name);
+        SaveThroughTheDialog(*form, path, filter);
+        // A name without an extension gets the default one.
+        const QString written = QFileInfo(path).suffix().isEmpty() ? path + ".png" : path;
+        const QByteArray bytes = Read(written);
+        QVERIFY2(bytes.startsWith(magic), qPrintable(written));
+        if (quant >= 0)
+            QCOMPARE(JpegFirstQuant(bytes), quant);
+        QCOMPARE(list.Items().size(), 1);
+    }
+
+    void SavesWebPWhenTheLibraryIsThere()
+    {
+        if (!WebPLibraryAvailable())
+            QSKIP("no WebP library on this machine");
+        FOwner.WebP = QStringLiteral("80");
+        TFloatList list(FOwner);
+        TFrmFloating* form = list.FloatCreate(Picture({64, 48}), QRect(500, 500, 64, 48));
+        SaveThroughTheDialog(*form, FFolder.filePath("f.png"), "WebP (*.webp)");
+        const QByteArray bytes = Read(FFolder.filePath("f.png"));
+        QVERIFY(bytes.startsWith("RIFF"));
+        QCOMPARE(bytes.mid(8, 4), QByteArray("WEBP"));
+    }
+
+    void TheDialogAsksBeforeOverwritingAndRefusesAMissingFolder()
+    {
+        TFloatList list(FOwner);
+        TFrmFloating* form = list.FloatCreate(Picture({64, 48}), QRect(500, 500, 64, 48));
+
+        // A folder that does not exist: the dialog says so and stays open.
+        const QString missing = FFolder.filePath("no-such-folder/x.png");
+        QString refusal;
+        WhenShown<QFileDialog>([&](QFileDialog* dialog) {
+            WhenShown<QMessageBox>([&](QMessageBox* box) {
+                refusal = box->text();
+                box->accept();
+                QTimer::singleShot(100, dialog, [dialog] {
+                    if (dialog->isVisible())
+                        dialog->reject();
+                });
+            });
+            TypeFileName(dialog, missing);
+            static_cast<QDialog*>(dialog)->accept(); // as the Save button does
+        });
+        form->BtnSave->trigger();
+        QVERIFY2(refusal.contains(QStringLiteral("no-such-folder")), qPrintable(refusal));
+        QVERIFY(!QFile::exists(missing));
+
+        // An existing file: asked, and kept when the answer is no.
+        const QString existing = FFolder.filePath("kept.png");
+        QFile file(existing);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("old");
+        file.close();
+        bool asked = false;
+        WhenShown<QFileDialog>([&](QFileDialog* dialog) {
+            WhenShown<QMessageBox>([&](QMessageBox* box) {
+                asked = true;
+                box->button(QMessageBox::No)->click();
+                QTimer::singleShot(100, dialog, [dialog] {
+                    if (dialog->isVisible())
+                        dialog->reject();
+                });
+            });
+            TypeFileName(dialog, existing);
+            static_cast<QDialog*>(dialog)->accept(); // as the Save button does
+        });
+        form->BtnSave->trigger();
+        QVERIFY(asked);
+        QCOMPARE(Read(existing), QByteArray("old"));
+    }
+
+    void AFailedSaveIsShownAndTheWindowStays()
+    {
+        TFloatList list(FOwner);
+        TFrmFloating* form = list.FloatCreate(Picture({64, 48}), QRect(500, 500, 64, 48));
+        // A name with an extension, so the dialog adds none, for a disk that is always full.
+        const QString full = FFolder.filePath("full.png");
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), full));
+        QString failure;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        WhenShown<QFileDialog>([&](QFileDialog* dialog) {
+            // The device exists, so the dialog asks first; then the disk is full.
+            WhenShown<QMessageBox>([&](QMessageBox* question) {
+                question->button(QMessageBox::Yes)->click();
+                WhenShown<QMessageBox>([&](QMessageBox* box) {
+                    failure = box->text();
+                    icon = box->icon();
+                    box->accept();
+                });
+            });
+            TypeFileName(dialog, full);
+            static_cast<QDialog*>(dialog)->accept(); // as the Save button does
+        });
+        form->BtnSave->trigger();
+        QVERIFY2(failure.contains(full), qPrintable(failure));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(list.Items(), (QList<TFrmFloating*>{form}));
+        QVERIFY(form->isVisible());
+    }
+
+    void DeleteRemovesOneAndDeleteAllRemovesEvery()
+    {
+        TFloatList list(FOwner);
+        QList<QPointer<TFrmFloating>> forms;
+        for (int i = 0; i < 3; ++i)
+            forms.append(list.FloatCreate(Picture({80, 60}), QRect(200 + 100 * i, 300, 80, 60)));
+        QVERIFY(QTest::qWaitForWindowExposed(forms[2]));
+
+        forms[1]->BtnDelete->trigger();
+        QCOMPARE(list.Items(), (QList<TFrmFloating*>{forms[0], forms[2]}));
+        QTRY_VERIFY(forms[1].isNull());
+        QVERIFY(forms[0]->isVisible() && forms[2]->isVisible());
+
+        // Deleting a window that is not in the list does nothing.
+        TFloatList other(FOwner);
+        list.FloatDelete(other.FloatCreate(Picture({80, 60}), QRect(200, 500, 80, 60)));
+        QCOMPARE(list.Items().size(), 2);
+        QCOMPARE(other.Items().size(), 1);
+
+        forms[2]->BtnDeleteAll->trigger();
+        QVERIFY(list.Items().isEmpty());
+        QTRY_VERIFY(forms[0].isNull() && forms[2].isNull());
+    }
+
+    void TheListEndsItsWindows()
+    {
+        QPointer<TFrmFloating> form;
+        {
+            TFloatList list(FOwner);
+            form = list.FloatCreate(Picture({80, 60}), QRect(200, 300, 80, 60));
+            QCOMPARE(form->Popup->actions().size(), 4);
+            QCOMPARE(form->BtnSave->text(), QStringLiteral("이미지 저장"));
+            QCOMPARE(form->BtnDelete->text(), QStringLiteral("플로팅 삭제"));
+            QCOMPARE(form->BtnDeleteAll->text(), QStringLiteral("모든 플로팅 삭제"));
+        }
+        QVERIFY(form.isNull());
+    }
+};
+
+VORANTU_TEST_MAIN(TTestFloating)
+#include "tst_Floating.moc"
