@@ -14,7 +14,8 @@ inline const QString IExplorerUserAgent = QStringLiteral(
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/128.0.0.0 Safari/537.36 Edg/128.0.0.0");
 
-// How long a whole-page capture may wait for the engine.
+// How long a whole-page capture waits for the engine to take one piece of
+// the page before it gives up.
 inline constexpr std::chrono::milliseconds WebCaptureTimeout{20000};
 
 // The web page window of the web page area: an address bar with back and

@@ -43,12 +43,11 @@ public:
     // The user agent the engine sends with every request; empty restores the
     // engine's own.
     virtual void SetUserAgent(const QString& value) = 0;
-    virtual QString UserAgent() const = 0;
 
     // Renders the whole page shown, not only the visible part, and returns it
     // (device pixels, no cursor). The widget is enlarged to the page for the
     // time of the capture and given back its place in every case. Returns a
-    // null image when no page is loaded or the engine does not answer within
+    // null image when no page is loaded or the engine stops answering for
     // `timeout`; never throws. Runs a local event loop (user input excluded)
     // until the engine has measured and painted the page.
     virtual QImage CaptureWholePage(std::chrono::milliseconds timeout) = 0;

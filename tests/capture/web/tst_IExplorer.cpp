@@ -233,11 +233,8 @@ private slots:
         FWindow->showMinimized();
         QTRY_VERIFY(FWindow->isMinimized());
         QTest::qWait(500);
-        QElapsedTimer clock;
-        clock.start();
         QImage bitmap;
         CaptureWebPage(bitmap, *FWindow);
-        qInfo("minimized: %lld ms", clock.elapsed());
         QCOMPARE(bitmap.size(), QSize(1200 + WidthMargin, 5000));
         QVERIFY(Near(bitmap.pixel(600, 4900), 0x0000ff));
         // Minimized again, on the screen too.

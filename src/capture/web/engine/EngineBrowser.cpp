@@ -85,11 +85,6 @@ void TEngineBrowser::SetUserAgent(const QString& value)
     FProfile->setHttpUserAgent(value);
 }
 
-QString TEngineBrowser::UserAgent() const
-{
-    return FProfile->httpUserAgent();
-}
-
 QImage TEngineBrowser::CaptureWholePage(std::chrono::milliseconds timeout)
 {
     // The capture runs an event loop; a second one on the same view would

@@ -24,7 +24,6 @@ public:
     QString LocationURL() const override;
     bool Busy() const override { return FBusy; }
     void SetUserAgent(const QString& value) override;
-    QString UserAgent() const override;
     QImage CaptureWholePage(std::chrono::milliseconds timeout) override;
 
 protected:
