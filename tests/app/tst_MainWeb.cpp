@@ -1,0 +1,105 @@
+#include "Boxes.h"
+#include "Config.h"
+#include "IExplorer.h"
+#include "Main.h"
+#include "PageServer.h"
+#include "TestEnvironment.h"
+#include "WebBrowser.h"
+#include "WebEngine.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+
+// The web page area as the controller drives it.
+class TTestMainWeb : public QObject
+{
+    Q_OBJECT
+private:
+    TPlatform FPlatform;
+    std::unique_ptr<TFrmVorantu> FWindow;
+    QString FSave;
+
+    TFrmIExplorer* Browser() const
+    {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<TFrmIExplorer*>(w); b && b->isVisible())
+                return b;
+        return nullptr;
+    }
+
+    QString ConfigText() const
+    {
+        QFile file(TConfig::FileFor(ProgramConfigPath));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        FSave = QDir::homePath() + "/shots";
+        QDir().mkpath(FSave);
+        TConfig config(ProgramConfigPath);
+        WriteSetting(config, Setting::Path, FSave);
+        WriteSetting(config, Setting::Sound, 1);
+        FPlatform = LoadPlatform();
+        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        FWindow->ShowMainWindow();
+    }
+
+    void cleanupTestCase() { FWindow.reset(); }
+
+    void WholePageThroughTheController()
+    {
+        auto* area = FWindow->findChild<QComboBox*>("ChkArea");
+        area->setCurrentIndex(CaptureArea::WebPage);
+        QTRY_VERIFY(Browser());
+        QVERIFY(ConfigText().contains("area=0"));
+
+        // Nothing loaded yet: no picture, and no failure either.
+        {
+            TBoxAnswer answer;
+            FWindow->Start();
+            QCOMPARE(answer.Count, 0);
+        }
+        QVERIFY(QDir(FSave).entryList(QDir::Files).isEmpty());
+
+        TPageServer server;
+        server.Serve("/tall", "<html><body style='margin:0'>"
+                              "<div style='width:900px;height:3000px;background:#0a0'></div>"
+                              "</body></html>");
+        Browser()->WB().Navigate(server.Address("/tall"));
+        QTRY_VERIFY_WITH_TIMEOUT(server.WasRequested("/tall") && !Browser()->WB().Busy(), 20000);
+        FWindow->Start();
+        const QStringList files = QDir(FSave).entryList(QDir::Files);
+        QCOMPARE(files, QStringList{"V-001.png"});
+        const QImage page(FSave + "/V-001.png");
+        QCOMPARE(page.height(), 3000);
+        QCOMPARE(page.pixelColor(100, 2900), QColor(0, 0xAA, 0));
+
+        // Floating windows cannot be made from a web page.
+        FWindow->findChild<QComboBox*>("ChkSaveTo")->setCurrentIndex(CaptureDestination::Floating);
+        {
+            TBoxAnswer answer;
+            FWindow->Start();
+            QCOMPARE(answer.Count, 1);
+        }
+
+        // Closing the window returns the program to full screen.
+        Browser()->close();
+        QTRY_COMPARE(area->currentIndex(), CaptureArea::FullScreen);
+        QVERIFY(ConfigText().contains("area=0"));
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    TTestEnvironment environment;
+    PrepareWebEngine();
+    QApplication app(argc, argv);
+    TTestMainWeb tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_MainWeb.moc"
