@@ -13,6 +13,8 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <cstdlib>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -45,6 +47,30 @@ protected:
         painter.fillRect(rect().adjusted(1, 1, -1, -1), Brush);
     }
 };
+
+// Qt can keep the position a frameless window had before the window manager
+// moved its new frame into place (it asks the server while the frame is still
+// at the origin, and no notification follows the frame's move). Once the
+// window shows, the server's answer is compared with Qt's and, when they
+// differ, a move to where the window already is makes the window manager
+// confirm the real position.
+void SyncPosition(QWidget* window)
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !window->isVisible())
+        return;
+    xcb_connection_t* connection = x11->connection();
+    const auto id = xcb_window_t(window->winId());
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_translate_coordinates_reply_t* origin = xcb_translate_coordinates_reply(
+        connection, xcb_translate_coordinates(connection, id, root, 0, 0), nullptr);
+    if (!origin)
+        return;
+    const QPoint real(origin->dst_x, origin->dst_y);
+    std::free(origin);
+    if (real != window->geometry().topLeft())
+        window->move(real);
+}
 
 QWidget* NewPanel(QWidget* parent, const char* name)
 {
@@ -329,6 +355,7 @@ void TFrmArea::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     TmrColor->start();
+    FPositionChecked = false;
 }
 
 void TFrmArea::hideEvent(QHideEvent* event)
@@ -470,6 +497,11 @@ bool TFrmArea::eventFilter(QObject* watched, QEvent* event)
 
 bool TFrmArea::event(QEvent* event)
 {
+    // The first painting comes after the window manager has placed the window.
+    if (event->type() == QEvent::Paint && !FPositionChecked) {
+        FPositionChecked = true;
+        QTimer::singleShot(0, this, [this] { SyncPosition(this); });
+    }
     if (event->type() == QEvent::ScreenChangeInternal) {
         const bool result = QWidget::event(event);
         LoadCloseImage();

@@ -111,6 +111,7 @@ private:
     // resizes the window; they are written once the burst is over.
     QTimer* FStoreTimer;
 
+    bool FPositionChecked = false;
     QColor AreaColor;
     quint8 AreaColor_Percent = 0;
     bool AreaColor_Inc = true;

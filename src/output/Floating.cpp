@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QWindow>
 #include <cstdlib>
 #include <xcb/xcb.h>
@@ -63,6 +64,30 @@ int ScreenNumber()
     bool number = false;
     const int screen = display.mid(dot + 1).toInt(&number);
     return number ? screen : 0;
+}
+
+// Qt can keep the position a frameless window had before the window manager
+// moved its new frame into place (it asks the server while the frame is still
+// at the origin, and no notification follows the frame's move). Once the
+// window shows, the server's answer is compared with Qt's and, when they
+// differ, a move to where the window already is makes the window manager
+// confirm the real position.
+void SyncPosition(QWidget* window)
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !window->isVisible())
+        return;
+    xcb_connection_t* connection = x11->connection();
+    const auto id = xcb_window_t(window->winId());
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_translate_coordinates_reply_t* origin = xcb_translate_coordinates_reply(
+        connection, xcb_translate_coordinates(connection, id, root, 0, 0), nullptr);
+    if (!origin)
+        return;
+    const QPoint real(origin->dst_x, origin->dst_y);
+    std::free(origin);
+    if (real != window->geometry().topLeft())
+        window->move(real);
 }
 
 } // namespace
@@ -176,6 +201,11 @@ bool TFrmFloating::CompositorRunning() const
 
 void TFrmFloating::paintEvent(QPaintEvent*)
 {
+    // The first painting comes after the window manager has placed the window.
+    if (!FPositionChecked) {
+        FPositionChecked = true;
+        QTimer::singleShot(0, this, [this] { SyncPosition(this); });
+    }
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
     painter.drawImage(0, 0, FPicture);

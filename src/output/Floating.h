@@ -63,6 +63,7 @@ private:
 
     QImage FPicture;
     TFloatList& FList;
+    bool FPositionChecked = false;
 };
 
 // The floating windows of the program, in creation order. The main window

@@ -141,8 +141,7 @@ private slots:
         const QImage picture = Picture(rect.size());
         TFrmFloating* form = list.FloatCreate(picture, rect);
         QVERIFY(QTest::qWaitForWindowExposed(form));
-        QTest::qWait(100);
-        QCOMPARE(form->geometry(), rect);
+        QTRY_COMPARE(form->geometry(), rect);
         QCOMPARE(form->frameGeometry(), rect);
         QCOMPARE(form->Picture(), picture);
         // 1:1; the outermost pixels carry the frame that stands in for a shadow.
