@@ -8,6 +8,7 @@
 #include "IExplorer.h"
 #include "Line.h"
 #include "MessageBox.h"
+#include "Recorder.h"
 #include "Save.h"
 #include "Size.h"
 #include "Text.h"
@@ -317,6 +318,7 @@ void TFrmVorantu::BuildControls()
     TmrRec = new QTimer(this);
     TmrRec->setObjectName(QStringLiteral("TmrRec"));
     TmrRec->setInterval(100);
+    connect(TmrRec, &QTimer::timeout, this, &TFrmVorantu::TmrRecTimer);
 
     connect(ChkArea, &QComboBox::currentIndexChanged, this, &TFrmVorantu::ChkAreaChange);
     connect(ChkSaveTo, &QComboBox::currentIndexChanged, this, &TFrmVorantu::ChkSaveToChange);
@@ -738,12 +740,17 @@ bool TFrmVorantu::WebPLibraryPresent() const
     return WebPLibraryAvailable();
 }
 
-bool TFrmVorantu::EncoderPresent() const
+QString TFrmVorantu::EncoderPath() const
 {
     const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/ffmpeg");
     if (QFileInfo(beside).isExecutable())
-        return true;
-    return !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty();
+        return beside;
+    return QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+}
+
+bool TFrmVorantu::EncoderPresent() const
+{
+    return !EncoderPath().isEmpty();
 }
 
 void TFrmVorantu::ShowMissingFile(const QString& fileName, const QString& helpQuery)
@@ -940,12 +947,72 @@ void TFrmVorantu::ShowFailure(const QString& message)
 
 void TFrmVorantu::RecordStart()
 {
-    ShowMessageBox(Translate(Caption()),
-                   QStringLiteral("Screen recording is not part of this build yet."),
-                   TBoxIcon::Information);
+    const QString encoder = EncoderPath();
+    if (encoder.isEmpty())
+        return;
+    QString output;
+    try {
+        output = NewFilename(QStringLiteral("mp4"));
+    } catch (const std::exception& e) {
+        ShowFailure(QString::fromUtf8(e.what()));
+        return;
+    }
+
+    FStatus = stBusy;
+    ChkArea->setEnabled(false);
+    PnlMain->setCurrentWidget(Card3);
+
+    FRecorder = new TRecorder(this);
+    FRecorder->FAudio = ChkAudio->isChecked();
+    FRecorder->FMouse = ChkMouse_Rec->isChecked();
+    FRecorder->FLogging = ChkLog->isChecked();
+    FRecorder->FFFMpeg = encoder;
+    FRecorder->FOutput = output;
+    for (QAction* item : RecLimitItems) {
+        if (item->isChecked())
+            FRecorder->FLimitSeconds = item->objectName().mid(11).toInt() * 60;
+    }
+    if (ChkArea->currentIndex() == CaptureArea::Region && FFrmArea)
+        FRecorder->Start(*FCapture, [this] { return FFrmArea ? FFrmArea->GetRect() : QRect(); });
+    else
+        FRecorder->Start(*FCapture);
+    // A start that failed has already said why; the first tick tidies up.
+    TmrRec->start();
 }
 
-void TFrmVorantu::RecordStop() {}
+void TFrmVorantu::RecordStop()
+{
+    if (FRecorder)
+        FRecorder->Stop();
+}
+
+void TFrmVorantu::TmrRecTimer()
+{
+    if (!FRecorder)
+        return;
+    if (FRecorder->IsRunning()) {
+        const QString time = FRecorder->RecTime().left(8);
+        LvlRecTime->setText(time);
+        if (FFrmArea) {
+            FFrmArea->LvlRecTime->setText(QStringLiteral("[REC] ") + time);
+            FFrmArea->LvlRecTime->setStyleSheet(
+                QStringLiteral("color: rgb(255, 255, 0); font-weight: bold;"));
+        }
+        return;
+    }
+    TmrRec->stop();
+    FRecorder->deleteLater();
+    FRecorder = nullptr;
+    ChkArea->setEnabled(true);
+    PnlMain->setCurrentWidget(Card1);
+    LvlRecTime->setText(QStringLiteral("00:00:00"));
+    if (FFrmArea) {
+        FFrmArea->LvlRecTime->setText(QStringLiteral("[REC] 00:00:00"));
+        FFrmArea->LvlRecTime->setStyleSheet(
+            QStringLiteral("color: rgb(128, 0, 0); font-weight: normal;"));
+    }
+    FStatus = stIdle;
+}
 
 void TFrmVorantu::Start()
 {

@@ -25,6 +25,7 @@ class QSystemTrayIcon;
 class QTimer;
 class TCapture;
 class TFrmHotKey;
+class TRecorder;
 class TFrmIExplorer;
 class TFrmLine;
 class TFrmSize;
@@ -97,7 +98,7 @@ public:
     // The full path of the next output file, by the ticked naming item.
     QString NewFilename(const QString& ext);
 
-    bool IsRecording() const override { return false; }
+    bool IsRecording() const override { return FRecorder != nullptr; }
     void RecordStop() override;
     void AreaClosed() override;
     QString SavePath() const override { return FSavePath; }
@@ -149,6 +150,8 @@ private:
     void N7Click();
 
     void RecordStart();
+    void TmrRecTimer();
+    QString EncoderPath() const;
     void CloseAreaWindows();
     void ShowFailure(const QString& message);
     void PlaySound();
@@ -157,6 +160,8 @@ private:
     // Fields in the order the program's state is made.
     TPlatform& FPlatform;
     std::unique_ptr<TCapture> FCapture;
+    // The running recording; deleted (later) once its encoder has ended.
+    TRecorder* FRecorder = nullptr;
     TStatus FStatus = stIdle;
     bool FCanClose = false;
     bool FShownOnce = false;

@@ -1,0 +1,133 @@
+#include "Boxes.h"
+#include "Config.h"
+#include "Main.h"
+#include "TestEnvironment.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
+#include <QStackedWidget>
+
+namespace {
+
+// The first video stream's width, height and the file's duration, as ffprobe reads them.
+QJsonObject Probe(const QString& file)
+{
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                            "stream=width,height,codec_name:format=duration", "-of", "json", file});
+    probe.waitForFinished(20000);
+    const QJsonObject root = QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
+    QJsonObject result = root["streams"].toArray().first().toObject();
+    result["duration"] = root["format"].toObject()["duration"].toString().toDouble();
+    return result;
+}
+
+} // namespace
+
+// Recording from the trigger, as the controller and the recording control run it.
+class TTestRecording : public QObject
+{
+    Q_OBJECT
+private:
+    TPlatform FPlatform;
+    std::unique_ptr<TFrmVorantu> FWindow;
+    QString FSave;
+
+    template <typename T> T* Find(const char* name)
+    {
+        return FWindow->findChild<T*>(QLatin1String(name));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        FSave = QDir::homePath() + "/shots";
+        QDir().mkpath(FSave);
+        TConfig config(ProgramConfigPath);
+        WriteSetting(config, Setting::Path, FSave);
+        WriteSetting(config, Setting::Sound, 1);
+        FPlatform = LoadPlatform();
+        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        FWindow->ShowMainWindow();
+    }
+
+    void cleanupTestCase() { FWindow.reset(); }
+
+    void TwoTriggersRecordTheMonitorUnderThePointer()
+    {
+        QCOMPARE(QProcess::execute("xdotool", {"mousemove", "--sync", "2400", "500"}), 0);
+        Find<QComboBox>("ChkSaveTo")->setCurrentIndex(CaptureDestination::Mp4);
+        FWindow->Start();
+        QVERIFY(FWindow->IsRecording());
+        QCOMPARE(FWindow->Status(), stBusy);
+        QCOMPARE(Find<QStackedWidget>("PnlMain")->currentWidget()->objectName(),
+                 QStringLiteral("Card3"));
+        QVERIFY(!Find<QComboBox>("ChkArea")->isEnabled());
+
+        // Quitting is refused while the recording runs.
+        {
+            TBoxAnswer answer;
+            FWindow->Quit();
+            QCOMPARE(answer.Count, 1);
+            QCOMPARE(answer.Text, QStringLiteral("녹화중입니다."));
+        }
+        QTest::qWait(3000);
+        QVERIFY(Find<QLabel>("LvlRecTime")->text().startsWith("00:00:0"));
+        FWindow->Start(); // the same trigger stops it
+        QTRY_VERIFY_WITH_TIMEOUT(!FWindow->IsRecording(), 15000);
+        QCOMPARE(FWindow->Status(), stIdle);
+        QCOMPARE(Find<QStackedWidget>("PnlMain")->currentWidget()->objectName(),
+                 QStringLiteral("Card1"));
+        QCOMPARE(Find<QLabel>("LvlRecTime")->text(), QStringLiteral("00:00:00"));
+
+        const QStringList files = QDir(FSave).entryList({"*.mp4"}, QDir::Files);
+        QCOMPARE(files, QStringList{"V-001.mp4"});
+        const QJsonObject video = Probe(FSave + "/V-001.mp4");
+        QCOMPARE(video["width"].toInt(), 1280);
+        QCOMPARE(video["height"].toInt(), 1024);
+        QVERIFY2(video["duration"].toDouble() > 2.0 && video["duration"].toDouble() < 6.0,
+                 qPrintable(QString::number(video["duration"].toDouble())));
+    }
+
+    void RegionRecordingStopsWhenItsWindowCloses()
+    {
+        Find<QComboBox>("ChkArea")->setCurrentIndex(CaptureArea::Region);
+        TFrmArea* region = FWindow->findChild<TFrmArea*>();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* a = qobject_cast<TFrmArea*>(w))
+                region = a;
+        QVERIFY(region);
+        region->SetMove(200, 200);
+        region->SetSize(320, 240, 0);
+        Find<QComboBox>("ChkSaveTo")->setCurrentIndex(CaptureDestination::Mp4);
+        FWindow->Start();
+        QVERIFY(FWindow->IsRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(region->LvlRecTime->text().startsWith("[REC] 00:00:0"), 5000);
+        QTest::qWait(2000);
+        // The region window's close button: the recording stops, the area returns to full screen.
+        FWindow->AreaClosed();
+        region->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!FWindow->IsRecording(), 15000);
+        QCOMPARE(region->LvlRecTime->text(), QStringLiteral("[REC] 00:00:00"));
+        const QJsonObject video = Probe(FSave + "/V-002.mp4");
+        QCOMPARE(video["width"].toInt(), 320);
+        QCOMPARE(video["height"].toInt(), 240);
+    }
+
+    void UnsupportedAreasAreRefused()
+    {
+        Find<QComboBox>("ChkArea")->setCurrentIndex(CaptureArea::ActiveWindow);
+        Find<QComboBox>("ChkSaveTo")->setCurrentIndex(CaptureDestination::Mp4);
+        TBoxAnswer answer;
+        FWindow->Start();
+        QCOMPARE(answer.Count, 1);
+        QVERIFY(!FWindow->IsRecording());
+    }
+};
+
+VORANTU_TEST_MAIN(TTestRecording)
+#include "tst_Recording.moc"
