@@ -1,0 +1,430 @@
+#include "Recorder.h"
+
+#include "Capture.h"
+#include "FramePipe.h"
+#include "Text.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProcess>
+#include <QThread>
+
+namespace {
+
+const QString InitialRecTime = QStringLiteral("00:00:00.00");
+
+// Always in quotation marks, as the encoder's command line has its paths,
+// and escaped so the runner's splitting gives the text back unchanged.
+QString Quoted(const QString& text)
+{
+    const QString quoted = QuoteArgument(text);
+    if (quoted.startsWith(u'"'))
+        return quoted;
+    // No blank and no quotation mark inside, so only trailing backslashes
+    // need doubling to keep the closing quotation mark.
+    qsizetype trailing = 0;
+    while (trailing < text.size() && text.at(text.size() - 1 - trailing) == u'\\')
+        ++trailing;
+    return u'"' + text + QString(trailing, u'\\') + u'"';
+}
+
+// ffmpeg's status lines ("frame= ... time=00:00:01.23 bitrate= ...").
+bool IsStatusLine(const QString& line)
+{
+    const QString trimmed = line.trimmed();
+    return trimmed.isEmpty() || trimmed.startsWith(QStringLiteral("frame=")) ||
+           trimmed.startsWith(QStringLiteral("size="));
+}
+
+QString X11Display()
+{
+    const QString display = qEnvironmentVariable("DISPLAY");
+    return display.isEmpty() ? QStringLiteral(":0") : display;
+}
+
+} // namespace
+
+TRecorder::TRecorder(QObject* owner) : QObject(owner)
+{
+    FTimer.setInterval(30);
+    FTimer.setTimerType(Qt::PreciseTimer);
+    connect(&FTimer, &QTimer::timeout, this, &TRecorder::VirtualTick);
+}
+
+TRecorder::~TRecorder()
+{
+    FTimer.stop();
+    if (FCMD && FCMD->IsRunning()) {
+        if (FPipe && FPipe->FramesWritten() == 0 && !FPipe->Busy()) {
+            // No frame yet: nothing to keep, and the encoder may be waiting
+            // for the FIFO to open, where it reads no key.
+            FCMD.reset();
+            QFile::remove(FOutput);
+        } else {
+            // Finish the file rather than kill the encoder, which would leave
+            // an MP4 without its index: the frame in progress is completed,
+            // the end of the stream and "q" tell the encoder to finish.
+            if (FPipe) {
+                FPipe->Finish(1000);
+                FPipe->Close();
+            }
+            try {
+                FCMD->SendLine(QStringLiteral("q"), false);
+            } catch (const EDosCommand&) {
+                // The run is ending anyway.
+            }
+            const QDeadlineTimer deadline(10000);
+            while (FCMD->EndStatus() == TEndStatus::esStill_Active && !deadline.hasExpired())
+                QThread::msleep(20);
+        }
+    }
+    // Kills whatever is left of the encoder and joins the runner's threads.
+    FCMD.reset();
+    CleanUp();
+}
+
+int TRecorder::FramesWritten() const
+{
+    return FPipe ? FPipe->FramesWritten() : FPipeFramesWritten;
+}
+
+int TRecorder::FramesDropped() const
+{
+    return FPipe ? FPipe->FramesDropped() : FPipeFramesDropped;
+}
+
+QSize TRecorder::FrameSize(const QSize& regionSize)
+{
+    const auto even = [](int side) {
+        if (side < 2)
+            return 2;
+        int half = side / 2;
+        // An odd side has a half of n.5: to the even neighbour of the two.
+        if (side % 2 != 0 && half % 2 != 0)
+            ++half;
+        return 2 * half;
+    };
+    return {even(regionSize.width()), even(regionSize.height())};
+}
+
+QString TRecorder::FullScreenSource(const QString& display, const QRect& monitor, bool mouse)
+{
+    QString source = QStringLiteral("-video_size %1x%2").arg(monitor.width()).arg(monitor.height());
+    if (!mouse)
+        source += QStringLiteral(" -draw_mouse 0");
+    return QStringLiteral("-f x11grab -framerate 30 ") + source +
+           QStringLiteral(" -i %1+%2,%3").arg(display).arg(monitor.left()).arg(monitor.top());
+}
+
+QString TRecorder::RegionSource(const QString& pipePath, const QSize& frameSize)
+{
+    // Frames come when the recorder takes them, not at a steady rate, so
+    // each is stamped with the time it arrives.
+    return QStringLiteral("-f rawvideo -framerate 30 -pixel_format bgra -video_size %1x%2 "
+                          "-use_wallclock_as_timestamps 1 -i ")
+               .arg(frameSize.width())
+               .arg(frameSize.height()) +
+           Quoted(pipePath);
+}
+
+QString TRecorder::LimitText(int limitSeconds)
+{
+    return limitSeconds > 0 ? QStringLiteral("-t %1").arg(limitSeconds) : QString();
+}
+
+QString TRecorder::CommandText(const QString& ffmpeg, const QString& videoSource,
+                               const QString& audioSource, int limitSeconds, const QString& output)
+{
+    QString text = QStringLiteral("-rtbufsize 150M {audio_f} {video_f} {audio_c} {video_c} "
+                                  "{video_t} -vf \"scale=trunc(iw/2)*2:trunc(ih/2)*2\" -y ") +
+                   Quoted(output);
+    // Each placeholder once, in this order, so a value that happens to hold
+    // a later placeholder's name is never replaced in turn.
+    const auto replaceFirst = [&text](const QString& placeholder, const QString& value) {
+        const qsizetype at = text.indexOf(placeholder);
+        if (at >= 0)
+            text.replace(at, placeholder.size(), value);
+    };
+    replaceFirst(QStringLiteral("{video_f}"), videoSource);
+    replaceFirst(QStringLiteral("{video_c}"),
+                 QStringLiteral("-c:v libx264 -preset ultrafast -r 30 -tune zerolatency -crf 25 "
+                                "-pix_fmt yuv420p"));
+    replaceFirst(QStringLiteral("{video_t}"), LimitText(limitSeconds));
+    if (!audioSource.isEmpty()) {
+        replaceFirst(QStringLiteral("{audio_f}"),
+                     QStringLiteral("-f pulse -i ") + Quoted(audioSource));
+        replaceFirst(QStringLiteral("{audio_c}"), QStringLiteral("-c:a aac -ac 2 -b:a 128k"));
+    }
+    replaceFirst(QStringLiteral("{audio_f}"), QString());
+    replaceFirst(QStringLiteral("{audio_c}"), QString());
+    return Quoted(ffmpeg) + u' ' + text;
+}
+
+QString TRecorder::PulseSourceFromListing(const QString& listing)
+{
+    // Lines after the header read "<mark> <name> [<description>]", with a
+    // media list after it in newer versions; the mark is "*" for the default.
+    QString first;
+    bool inList = false;
+    for (QString line : listing.split(u'\n')) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        if (line.startsWith(QStringLiteral("Auto-detected sources for"))) {
+            inList = true;
+            continue;
+        }
+        if (!inList || line.size() < 3 || line.at(1) != u' ' ||
+            (line.at(0) != u'*' && line.at(0) != u' '))
+            continue;
+        const qsizetype end = line.indexOf(QStringLiteral(" ["), 2);
+        if (end < 0)
+            continue;
+        const QString name = line.mid(2, end - 2).trimmed();
+        // A monitor records what the speakers play, not an input.
+        if (name.isEmpty() || name.endsWith(QStringLiteral(".monitor")))
+            continue;
+        if (line.at(0) == u'*')
+            return name;
+        if (first.isEmpty())
+            first = name;
+    }
+    return first;
+}
+
+QString TRecorder::GetDriver() const
+{
+    QProcess listing;
+    listing.setProcessChannelMode(QProcess::MergedChannels);
+    listing.setStandardInputFile(QProcess::nullDevice());
+    listing.start(FFFMpeg, {QStringLiteral("-hide_banner"), QStringLiteral("-sources"),
+                            QStringLiteral("pulse")});
+    if (!listing.waitForStarted(5000))
+        return {};
+    if (!listing.waitForFinished(5000)) {
+        listing.kill();
+        listing.waitForFinished(1000);
+        return {};
+    }
+    return PulseSourceFromListing(QString::fromUtf8(listing.readAll()));
+}
+
+void TRecorder::Start(TCapture& capture, TFuncOfRect rect)
+{
+    if (FStarted)
+        throw ERecordError("The recorder has already been started");
+    FStarted = true;
+    FIsRunning = true;
+    FCapture = &capture;
+    FCapture->FShowCursor = FMouse;
+    FRect = std::move(rect);
+
+    const QRect first = FRect ? FRect() : QRect();
+    FFrame = QImage(FrameSize(first.size()), QImage::Format_RGB32);
+    FFrame.fill(Qt::black);
+    for (const QRect& monitor : capture.Screen().Monitors())
+        FScreenBounds = FScreenBounds.united(monitor);
+
+    FPipe = std::make_unique<TFramePipe>();
+    if (!FPipe->Create()) {
+        FailStart(FPipe->ErrorText());
+        return;
+    }
+    FPipeFolder = FPipe->Folder();
+    FPipe->OnBroken = [this] {
+        FTimer.stop();
+    };
+    FTimer.start();
+    StartEncoder(RegionSource(FPipe->Path(), FFrame.size()));
+}
+
+void TRecorder::Start(TCapture& capture)
+{
+    if (FStarted)
+        throw ERecordError("The recorder has already been started");
+    FStarted = true;
+    FIsRunning = true;
+    const QList<QRect> monitors = capture.Screen().Monitors();
+    const int index = capture.MonitorIndex();
+    if (index < 0 || index >= monitors.size()) {
+        FailStart(QStringLiteral("There is no monitor to record"));
+        return;
+    }
+    StartEncoder(FullScreenSource(X11Display(), monitors[index], FMouse));
+}
+
+void TRecorder::StartEncoder(const QString& videoSource)
+{
+    FRecTime = InitialRecTime;
+    FIsRunning = true;
+
+    // The encoder cannot write into a folder that does not exist, and the
+    // file name comes from a save folder that is never created beforehand.
+    const QString folder = QFileInfo(FOutput).absolutePath();
+    if (FOutput.isEmpty() || !QDir().mkpath(folder)) {
+        FailStart(QStringLiteral("Cannot create the folder \"%1\"").arg(folder));
+        return;
+    }
+
+    FDriver = FAudio ? GetDriver() : QString();
+    FCommandLine = CommandText(FFFMpeg, videoSource, FDriver, FLimitSeconds, FOutput);
+
+    FCMD = std::make_unique<TDosCommand>();
+    FCMD->SetOnNewLine(
+        [this](TDosCommand*, const QString& line, TOutputType type) { CmdNewLine(line, type); });
+    FCMD->SetOnTerminated([this](TDosCommand*) { CmdTerminated(); });
+    FCMD->SetOnExecuteError([this](TDosCommand*, const std::exception& e, bool& handled) {
+        FErrorText =
+            TDosCommand::ExceptionClassName(e) + QStringLiteral(": ") + QString::fromUtf8(e.what());
+        // Unhandled, the runner shows its own error box.
+        if (FOnError)
+            FOnError(this, FErrorText, handled);
+    });
+    FCMD->SetCommandLine(FCommandLine);
+    try {
+        FCMD->Execute();
+    } catch (const std::exception& e) {
+        FCMD.reset();
+        FailStart(TDosCommand::ExceptionClassName(e) + QStringLiteral(": ") +
+                  QString::fromUtf8(e.what()));
+    }
+}
+
+void TRecorder::FailStart(const QString& message)
+{
+    FErrorText = message;
+    CleanUp();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QPointer<TRecorder> self(this);
+            ReportError(FErrorText);
+            if (self)
+                Finish();
+        },
+        Qt::QueuedConnection);
+}
+
+void TRecorder::Stop()
+{
+    if (!FCMD || !FCMD->IsRunning() || FStopping)
+        return;
+    FStopping = true;
+    FTimer.stop();
+    if (FPipe && FPipe->FramesWritten() == 0 && !FPipe->Busy()) {
+        // The encoder has no frame yet and may still be waiting for the FIFO
+        // to open, where it reads no key: nothing is lost by ending it.
+        FKilledEmpty = true;
+        FCMD->Stop();
+        return;
+    }
+    FCMD->SendLine(QStringLiteral("q"), false);
+    // The encoder reads keys only between frames; the end of the stream
+    // ends it even while it waits for the next frame.
+    if (FPipe)
+        FPipe->CloseWhenSent();
+}
+
+void TRecorder::VirtualTick()
+{
+    if (!FPipe || !FCapture || !FRect || FStopping)
+        return;
+    if (!FPipe->IsOpen() && !FPipe->TryOpen())
+        return;
+    if (FPipe->Busy()) {
+        FPipe->CountDropped();
+        return;
+    }
+    const QRect rect = FRect();
+    const QRect copied(rect.topLeft(), rect.size().boundedTo(FFrame.size()));
+    // Pixels the copy does not reach (a smaller region, the region partly
+    // off the screen) would keep an earlier frame's content.
+    if (copied.size() != FFrame.size() || !FScreenBounds.contains(copied))
+        FFrame.fill(Qt::black);
+    if (!copied.isEmpty())
+        FCapture->CaptureCanvas(FFrame, copied);
+    FPipe->Send(FFrame);
+}
+
+void TRecorder::CmdNewLine(const QString& newLine, TOutputType outputType)
+{
+    const QString time = TextBetween(newLine, QStringLiteral("time="), QStringLiteral(" "));
+    if (!time.isEmpty())
+        FRecTime = time;
+    if (outputType == TOutputType::otEntireLine && !IsStatusLine(newLine))
+        FLastMessage = newLine.trimmed();
+    if (FLogging && !FLogFailed)
+        WriteLog(newLine);
+}
+
+void TRecorder::WriteLog(const QString& line)
+{
+    QString failure;
+    if (!FLog.isOpen()) {
+        const QString folder = QFileInfo(FOutput).absolutePath();
+        FLog.setFileName(QDir(folder).filePath(QStringLiteral("ffmpeg.log")));
+        if (!QDir().mkpath(folder) || !FLog.open(QIODevice::WriteOnly | QIODevice::Append))
+            failure = FLog.errorString();
+    }
+    if (failure.isEmpty()) {
+        QByteArray bytes = line.toUtf8();
+        bytes.append('\n');
+        if (FLog.write(bytes) != bytes.size() || !FLog.flush()) {
+            failure = FLog.errorString();
+            FLog.close();
+        }
+    }
+    if (failure.isEmpty())
+        return;
+    // Told once: every further line would fail the same way, and the
+    // recording itself goes on.
+    FLogFailed = true;
+    ReportError(QStringLiteral("Cannot write the log \"%1\": %2").arg(FLog.fileName(), failure));
+}
+
+void TRecorder::CmdTerminated()
+{
+    const TEndStatus status = FCMD->EndStatus();
+    const std::uint32_t exitCode = FCMD->ExitCode();
+    CleanUp();
+    if (FKilledEmpty) {
+        // The encoder never had a frame; what it left is no recording.
+        QFile::remove(FOutput);
+    } else if (FErrorText.isEmpty() && status == TEndStatus::esProcess && exitCode != 0) {
+        FErrorText = QStringLiteral("ffmpeg ended with exit code %1").arg(exitCode);
+        if (!FLastMessage.isEmpty())
+            FErrorText += QStringLiteral(": ") + FLastMessage;
+        QPointer<TRecorder> self(this);
+        ReportError(FErrorText);
+        if (!self)
+            return;
+    }
+    Finish();
+}
+
+void TRecorder::Finish()
+{
+    FIsRunning = false;
+    emit Ended();
+}
+
+void TRecorder::ReportError(const QString& message)
+{
+    bool handled = false;
+    if (FOnError)
+        FOnError(this, message, handled);
+    if (!handled)
+        TDosCommand::ShowExecuteError(ERecordError(message.toStdString()));
+}
+
+void TRecorder::CleanUp()
+{
+    FTimer.stop();
+    if (FPipe) {
+        FPipeFramesWritten = FPipe->FramesWritten();
+        FPipeFramesDropped = FPipe->FramesDropped();
+        FPipe.reset();
+    }
+    FLog.close();
+}

@@ -1,0 +1,604 @@
+#include "Capture.h"
+#include "Platform.h"
+#include "Recorder.h"
+#include "TestEnvironment.h"
+
+#include <QCursor>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+// Answers every message box the program shows, keeping its texts.
+class TBoxCatcher : public QObject
+{
+public:
+    TBoxCatcher()
+    {
+        connect(&FTimer, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            Texts << box->text();
+            box->done(QMessageBox::Ok);
+        });
+        FTimer.start(20);
+    }
+    QStringList Texts;
+
+private:
+    QTimer FTimer;
+};
+
+// What ffprobe says about a recording.
+struct TProbe
+{
+    QString VideoCodec;
+    QSize Size;
+    QString FrameRate;
+    double Duration = 0;
+    int AudioStreams = 0;
+};
+
+TProbe Probe(const QString& file)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  {"-v", "error", "-show_entries",
+                   "stream=codec_type,codec_name,width,height,r_frame_rate:format=duration", "-of",
+                   "compact=p=0", file});
+    ffprobe.waitForFinished(20000);
+    TProbe probe;
+    for (const QString& line : QString::fromUtf8(ffprobe.readAllStandardOutput()).split('\n')) {
+        QMap<QString, QString> fields;
+        for (const QString& field : line.trimmed().split('|'))
+            fields.insert(field.section('=', 0, 0), field.section('=', 1));
+        if (fields.value("codec_type") == "video") {
+            probe.VideoCodec = fields.value("codec_name");
+            probe.Size = QSize(fields.value("width").toInt(), fields.value("height").toInt());
+            probe.FrameRate = fields.value("r_frame_rate");
+        } else if (fields.value("codec_type") == "audio") {
+            ++probe.AudioStreams;
+        } else if (fields.contains("duration")) {
+            probe.Duration = fields.value("duration").toDouble();
+        }
+    }
+    return probe;
+}
+
+// One frame of a recording at `seconds`.
+QImage FrameAt(const QString& file, double seconds, const QString& folder)
+{
+    const QString png = folder + QStringLiteral("/frame.png");
+    QFile::remove(png);
+    QProcess::execute(QStringLiteral("ffmpeg"), {"-v", "error", "-ss", QString::number(seconds),
+                                                 "-i", file, "-frames:v", "1", "-y", png});
+    return QImage(png);
+}
+
+// A window of one colour, above everything, exactly where asked.
+std::unique_ptr<QWidget> ColourWindow(const QRect& geometry, const QColor& colour)
+{
+    auto window = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint |
+                                                         Qt::X11BypassWindowManagerHint |
+                                                         Qt::WindowStaysOnTopHint);
+    window->setGeometry(geometry);
+    window->setStyleSheet(QStringLiteral("background: %1;").arg(colour.name()));
+    window->show();
+    return window;
+}
+
+void MovePointer(const QPoint& at)
+{
+    if (QCursor::pos() == at)
+        return;
+    QCOMPARE(QProcess::execute(
+                 QStringLiteral("xdotool"),
+                 {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())}),
+             0);
+}
+
+// Encoder processes still running with `marker` on their command line.
+int ProcessesWith(const QString& marker)
+{
+    int count = 0;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(marker.toUtf8()))
+            ++count;
+    }
+    return count;
+}
+
+// The encoder's elapsed time "HH:MM:SS.xx" in seconds; 0 for anything else.
+double Seconds(const QString& time)
+{
+    const QStringList parts = time.split(':');
+    if (parts.size() != 3)
+        return 0;
+    return parts[0].toInt() * 3600 + parts[1].toInt() * 60 + parts[2].toDouble();
+}
+
+const QString Encode = QStringLiteral(
+    "-c:v libx264 -preset ultrafast -r 30 -tune zerolatency -crf 25 -pix_fmt yuv420p");
+const QString Scale = QStringLiteral("-vf \"scale=trunc(iw/2)*2:trunc(ih/2)*2\" -y ");
+
+} // namespace
+
+class TestRecorder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        FFFMpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+        QVERIFY2(!FFFMpeg.isEmpty(), "ffmpeg is needed");
+        QVERIFY(FFolder.isValid());
+        if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
+            FPlatform = LoadPlatform();
+            FCapture = std::make_unique<TCapture>(*FPlatform.Screen, *FPlatform.Windows);
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        FCapture.reset();
+        FPlatform = TPlatform();
+    }
+
+    void commandText_data()
+    {
+        QTest::addColumn<QString>("video");
+        QTest::addColumn<QString>("audio");
+        QTest::addColumn<int>("limitSeconds");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("expected");
+
+        const QString second = TRecorder::FullScreenSource(":99", QRect(1920, 0, 1280, 1024), true);
+        QCOMPARE(second,
+                 QStringLiteral("-f x11grab -framerate 30 -video_size 1280x1024 -i :99+1920,0"));
+        const QString out = QStringLiteral("\"/out/V-001.mp4\"");
+        QTest::newRow("second monitor, cursor, no sound, no limit")
+            << second << "" << 0 << "/out/V-001.mp4"
+            << "\"/usr/bin/ffmpeg\" -rtbufsize 150M  " + second + "  " + Encode + "  " + Scale +
+                   out;
+        const QString noCursor =
+            TRecorder::FullScreenSource(":1.0", QRect(0, 0, 1920, 1080), false);
+        QCOMPARE(noCursor, QStringLiteral("-f x11grab -framerate 30 -video_size 1920x1080 "
+                                          "-draw_mouse 0 -i :1.0+0,0"));
+        QTest::newRow("cursor off") << noCursor << "" << 0 << "/out/V-001.mp4"
+                                    << "\"/usr/bin/ffmpeg\" -rtbufsize 150M  " + noCursor + "  " +
+                                           Encode + "  " + Scale + out;
+        for (const int minutes : {30, 60, 120, 240}) {
+            QTest::addRow("limit %d minutes", minutes)
+                << second << "" << minutes * 60 << "/out/V-001.mp4"
+                << "\"/usr/bin/ffmpeg\" -rtbufsize 150M  " + second + "  " + Encode + " -t " +
+                       QString::number(minutes * 60) + " " + Scale + out;
+        }
+        QTest::newRow("sound") << second << "alsa_input.pci-0000_00_1f.3.analog-stereo" << 0
+                               << "/out/V-001.mp4"
+                               << "\"/usr/bin/ffmpeg\" -rtbufsize 150M -f pulse -i "
+                                  "\"alsa_input.pci-0000_00_1f.3.analog-stereo\" " +
+                                      second + " -c:a aac -ac 2 -b:a 128k " + Encode + "  " +
+                                      Scale + out;
+        const QString region =
+            TRecorder::RegionSource("/tmp/vorantu-recording-Ab12/frames", QSize(100, 52));
+        QCOMPARE(region, QStringLiteral("-f rawvideo -framerate 30 -pixel_format bgra -video_size "
+                                        "100x52 -use_wallclock_as_timestamps 1 -i "
+                                        "\"/tmp/vorantu-recording-Ab12/frames\""));
+        QTest::newRow("region, sound, limit")
+            << region << "src" << 1800 << "/out/V-001.mp4"
+            << "\"/usr/bin/ffmpeg\" -rtbufsize 150M -f pulse -i \"src\" " + region +
+                   " -c:a aac -ac 2 -b:a 128k " + Encode + " -t 1800 " + Scale + out;
+    }
+
+    void commandText()
+    {
+        QFETCH(QString, video);
+        QFETCH(QString, audio);
+        QFETCH(int, limitSeconds);
+        QFETCH(QString, output);
+        QFETCH(QString, expected);
+        QCOMPARE(TRecorder::CommandText("/usr/bin/ffmpeg", video, audio, limitSeconds, output),
+                 expected);
+    }
+
+    // Paths reach the encoder as the very arguments they are, whatever they hold.
+    void commandTextKeepsPathsWhole()
+    {
+        const QString ffmpeg = QStringLiteral("/opt/my tools/ffmpeg");
+        const QString output = QStringLiteral("/home/u/My \"Videos\"\\{video_t}\\");
+        const QString pipe = QStringLiteral("/tmp/a b/frames");
+        const QStringList arguments = SplitCommandLine(TRecorder::CommandText(
+            ffmpeg, TRecorder::RegionSource(pipe, QSize(2, 2)), QString(), 5, output));
+        QCOMPARE(arguments.first(), ffmpeg);
+        QCOMPARE(arguments.last(), output);
+        QCOMPARE(arguments.at(arguments.indexOf("-i") + 1), pipe);
+        QCOMPARE(arguments.at(arguments.indexOf("-t") + 1), QStringLiteral("5"));
+        QCOMPARE(arguments.at(arguments.indexOf("-vf") + 1),
+                 QStringLiteral("scale=trunc(iw/2)*2:trunc(ih/2)*2"));
+    }
+
+    void frameSize_data()
+    {
+        QTest::addColumn<QSize>("region");
+        QTest::addColumn<QSize>("frame");
+        QTest::newRow("odd sides to the even half") << QSize(101, 51) << QSize(100, 52);
+        QTest::newRow("103 x 3") << QSize(103, 3) << QSize(104, 4);
+        QTest::newRow("even sides stay") << QSize(1920, 1080) << QSize(1920, 1080);
+        QTest::newRow("too small or empty") << QSize(1, 0) << QSize(2, 2);
+    }
+
+    void frameSize()
+    {
+        QFETCH(QSize, region);
+        QFETCH(QSize, frame);
+        QCOMPARE(TRecorder::FrameSize(region), frame);
+    }
+
+    void pulseSource_data()
+    {
+        QTest::addColumn<QString>("listing");
+        QTest::addColumn<QString>("source");
+        const QString header = QStringLiteral("Auto-detected sources for pulse:\n");
+        QTest::newRow("no sound server")
+            << header + "Cannot list sources: Generic error in an external library\n"
+            << "";
+        QTest::newRow("default input")
+            << header + "  alsa_output.pci.analog-stereo.monitor [Monitor of Built-in] (audio)\n"
+                        "  alsa_input.usb-mic [USB Mic] (audio)\n"
+                        "* alsa_input.pci.analog-stereo [Built-in Audio] (audio)\n"
+            << "alsa_input.pci.analog-stereo";
+        QTest::newRow("default is a monitor: first real input")
+            << header + "* alsa_output.pci.analog-stereo.monitor [Monitor of Built-in] (audio)\r\n"
+                        "  alsa_input.usb-mic [USB Mic] (audio)\r\n"
+                        "  alsa_input.pci [Built-in] (audio)\r\n"
+            << "alsa_input.usb-mic";
+        QTest::newRow("only monitors")
+            << header + "* alsa_output.pci.analog-stereo.monitor [Monitor of Built-in] (audio)\n"
+            << "";
+        QTest::newRow("older layout, text before the list")
+            << "  configuration: --enable-libpulse [x]\n" + header +
+                   "  bluez_source.00_11 [Headset]\n"
+            << "bluez_source.00_11";
+    }
+
+    void pulseSource()
+    {
+        QFETCH(QString, listing);
+        QFETCH(QString, source);
+        QCOMPARE(TRecorder::PulseSourceFromListing(listing), source);
+    }
+
+    // The encoder's status lines give the clock; every line goes to the log
+    // beside the output, whose folder is made when missing.
+    void encoderOutputGivesClockAndLog()
+    {
+        const QString folder = FFolder.filePath("clock/new folder");
+        TRecorder recorder;
+        recorder.FFFMpeg = FakeEncoder(
+            "printf 'Input #0, x11grab\\n'\n"
+            "printf 'frame=    1 fps=0.0 q=0.0 size=       0kB time=N/A bitrate=N/A    \\r'\n"
+            "sleep 0.3\n"
+            "printf 'frame=   31 fps= 30 q=29.0 size=     256kB time=00:00:01.03 bitrate=1.0 \\r'\n"
+            "sleep 0.3\n"
+            "exit 0\n");
+        recorder.FOutput = folder + "/V-001.mp4";
+        recorder.FLogging = true;
+        QStringList errors;
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
+            errors << text;
+            handled = true;
+        });
+        RequireDesktop();
+        recorder.Start(*FCapture);
+        QCOMPARE(recorder.RecTime(), QStringLiteral("00:00:00.00"));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.RecTime(), QStringLiteral("N/A"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.RecTime(), QStringLiteral("00:00:01.03"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 5000);
+        QCOMPARE(errors, QStringList());
+        QFile log(folder + "/ffmpeg.log");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(log.readAll()).split('\n');
+        QCOMPARE(lines.first(), QStringLiteral("Input #0, x11grab"));
+        QVERIFY(lines.at(1).contains("time=N/A"));
+        QVERIFY(lines.at(2).contains("time=00:00:01.03"));
+    }
+
+    // An encoder that ends on an error is a failed recording, told with its
+    // last message; a log that cannot be written is told once, and the
+    // recording goes on.
+    void failuresAreTold_data()
+    {
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("logBlocked");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("encoder error")
+            << 1 << false
+            << QStringList{"ffmpeg ended with exit code 1: Error opening output files: "
+                           "Invalid argument"};
+        QTest::newRow("log blocked") << 0 << true << QStringList{"Cannot write the log"};
+    }
+
+    void failuresAreTold()
+    {
+        QFETCH(int, exitCode);
+        QFETCH(bool, logBlocked);
+        QFETCH(QStringList, expected);
+        const QString folder =
+            FFolder.filePath(QStringLiteral("fail%1").arg(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(folder));
+        if (logBlocked)
+            QVERIFY(QDir().mkpath(folder + "/ffmpeg.log"));
+        TRecorder recorder;
+        recorder.FFFMpeg = FakeEncoder(
+            "printf '[mp4 @ 0x1] Could not find tag for codec\\n'\n"
+            "printf 'frame=    1 fps=0.0 q=0.0 size=       0kB time=00:00:00.50 bitrate=N/A \\r'\n"
+            "printf 'Error opening output files: Invalid argument\\n'\n"
+            "printf 'frame=    2 fps=0.0 q=0.0 size=       0kB time=00:00:00.60 bitrate=N/A \\r'\n"
+            "exit " +
+            QString::number(exitCode) + "\n");
+        recorder.FOutput = folder + "/V-001.mp4";
+        recorder.FLogging = logBlocked;
+        QStringList errors;
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
+            errors << text.left(expected.first().size());
+            handled = true;
+        });
+        RequireDesktop();
+        recorder.Start(*FCapture);
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 5000);
+        QCOMPARE(errors, expected);
+        QCOMPARE(recorder.RecTime(), QStringLiteral("00:00:00.60"));
+    }
+
+    // A missing encoder ends the recording at once with one clear error box,
+    // and leaves no FIFO folder behind.
+    void missingEncoder_data()
+    {
+        QTest::addColumn<bool>("region");
+        QTest::newRow("full screen") << false;
+        QTest::newRow("region") << true;
+    }
+
+    void missingEncoder()
+    {
+        QFETCH(bool, region);
+        RequireDesktop();
+        TBoxCatcher boxes;
+        TRecorder recorder;
+        QSignalSpy ended(&recorder, &TRecorder::Ended);
+        recorder.FFFMpeg = FFolder.filePath("nowhere/ffmpeg");
+        recorder.FOutput = FFolder.filePath("missing/V-001.mp4");
+        if (region)
+            recorder.Start(*FCapture, [] { return QRect(10, 10, 64, 48); });
+        else
+            recorder.Start(*FCapture);
+        QVERIFY(recorder.IsRunning());
+        QVERIFY(ended.wait(5000));
+        QVERIFY(!recorder.IsRunning());
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts.size(), 1, 2000);
+        QVERIFY2(boxes.Texts.first().startsWith("ECreateProcessError\nError creating Process: "),
+                 qPrintable(boxes.Texts.first()));
+        QVERIFY(recorder.ErrorText().contains("No such file or directory"));
+        if (region) {
+            QVERIFY(!recorder.PipeFolder().isEmpty());
+            QVERIFY(!QFileInfo::exists(recorder.PipeFolder()));
+        }
+        QTest::qWait(100);
+        QCOMPARE(boxes.Texts.size(), 1);
+        QCOMPARE(ended.size(), 1);
+    }
+
+    // The monitor under the pointer, at its size, stopped with "q" into a
+    // complete file; the log has the encoder's own messages.
+    void fullScreenRecordingOfTheSecondMonitor()
+    {
+        RequireDesktop();
+        MovePointer(QPoint(2400, 500));
+        const QString folder = FFolder.filePath("full screen");
+        TRecorder recorder;
+        recorder.FFFMpeg = FFFMpeg;
+        recorder.FOutput = folder + "/V-001.mp4";
+        recorder.FLogging = true;
+        recorder.FMouse = false;
+        QStringList errors;
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
+        QElapsedTimer clock;
+        clock.start();
+        recorder.Start(*FCapture);
+        QVERIFY2(recorder.CommandLine().contains("-video_size 1280x1024 -draw_mouse 0 -i ") &&
+                     recorder.CommandLine().contains("+1920,0 "),
+                 qPrintable(recorder.CommandLine()));
+        QTRY_VERIFY2_WITH_TIMEOUT(Seconds(recorder.RecTime()) >= 2, qPrintable(recorder.RecTime()),
+                                  10000);
+        const qint64 stopAt = clock.elapsed();
+        recorder.Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 10000);
+        qInfo("full screen: 2 s of video after %lld ms, ended %lld ms after Stop", stopAt,
+              clock.elapsed() - stopAt);
+        QCOMPARE(errors, QStringList());
+        QCOMPARE(recorder.ErrorText(), QString());
+
+        const TProbe probe = Probe(recorder.FOutput);
+        QCOMPARE(probe.VideoCodec, QStringLiteral("h264"));
+        QCOMPARE(probe.Size, QSize(1280, 1024));
+        QCOMPARE(probe.FrameRate, QStringLiteral("30/1"));
+        QVERIFY2(probe.Duration > 1.9 && probe.Duration < 3.5,
+                 qPrintable(QString::number(probe.Duration)));
+        QFile log(folder + "/ffmpeg.log");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        QVERIFY(text.contains("Output #0, mp4, to '" + recorder.FOutput.toUtf8() + "'"));
+        QVERIFY(text.contains("time=00:00:02"));
+    }
+
+    // The region is asked for each frame: the recording follows it to its
+    // new place, at the size it had at the start.
+    void regionRecordingFollowsTheRectangle()
+    {
+        RequireDesktop();
+        MovePointer(QPoint(2400, 500));
+        const auto red = ColourWindow(QRect(100, 100, 300, 200), Qt::red);
+        const auto green = ColourWindow(QRect(600, 100, 400, 250), Qt::green);
+        QVERIFY(QTest::qWaitForWindowExposed(red.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(green.get()));
+        QTest::qWait(200);
+
+        TRecorder recorder;
+        recorder.FFFMpeg = FFFMpeg;
+        recorder.FOutput = FFolder.filePath("region/V-001.mp4");
+        QStringList errors;
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
+        QElapsedTimer moved;
+        recorder.Start(*FCapture, [&moved] {
+            // Over the red window first; then, larger, over the green one.
+            if (!moved.isValid() || moved.elapsed() < 1300)
+                return QRect(150, 150, 201, 101);
+            return QRect(650, 150, 301, 151);
+        });
+        const QString pipeFolder = recorder.PipeFolder();
+        QVERIFY(QFileInfo(pipeFolder).isDir());
+        QCOMPARE(QFileInfo(pipeFolder).permissions() & 0x0077, QFileDevice::Permissions());
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.FramesWritten() > 0, 5000);
+        moved.start();
+        QTRY_VERIFY2_WITH_TIMEOUT(Seconds(recorder.RecTime()) >= 2.5,
+                                  qPrintable(recorder.RecTime()), 10000);
+        recorder.Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 10000);
+        qInfo("region: %d frames written, %d dropped", recorder.FramesWritten(),
+              recorder.FramesDropped());
+        QCOMPARE(errors, QStringList());
+        QVERIFY(!QFileInfo::exists(pipeFolder));
+        QVERIFY(recorder.FramesWritten() >= 60);
+
+        const TProbe probe = Probe(recorder.FOutput);
+        QCOMPARE(probe.VideoCodec, QStringLiteral("h264"));
+        QCOMPARE(probe.Size, QSize(200, 100));
+        QCOMPARE(probe.FrameRate, QStringLiteral("30/1"));
+        QVERIFY2(probe.Duration > 2.2 && probe.Duration < 3.5,
+                 qPrintable(QString::number(probe.Duration)));
+        const QImage first = FrameAt(recorder.FOutput, 0.5, FFolder.path());
+        const QImage last = FrameAt(recorder.FOutput, probe.Duration - 0.4, FFolder.path());
+        QCOMPARE(first.size(), QSize(200, 100));
+        for (const QPoint at : {QPoint(5, 5), QPoint(100, 50), QPoint(194, 94)}) {
+            const QColor a = first.pixelColor(at);
+            const QColor b = last.pixelColor(at);
+            QVERIFY2(a.red() > 200 && a.green() < 60, qPrintable(a.name()));
+            QVERIFY2(b.green() > 200 && b.red() < 60, qPrintable(b.name()));
+        }
+    }
+
+    // The limit ends the recording by itself; sound asked for where no sound
+    // server runs gives a recording without sound, and no message.
+    void limitEndsTheRecordingWithoutSoundServer()
+    {
+        RequireDesktop();
+        MovePointer(QPoint(500, 500));
+        TRecorder recorder;
+        recorder.FFFMpeg = FFFMpeg;
+        recorder.FOutput = FFolder.filePath("limit/V-001.mp4");
+        recorder.FLimitSeconds = 2;
+        recorder.FAudio = true;
+        QStringList errors;
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
+        QElapsedTimer clock;
+        clock.start();
+        recorder.Start(*FCapture);
+        const qint64 startMs = clock.elapsed();
+        QVERIFY(!recorder.CommandLine().contains("pulse"));
+        QVERIFY(recorder.CommandLine().contains(" -t 2 -vf "));
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 15000);
+        qInfo("limit: Start took %lld ms (sound source listing included), the 2 s recording "
+              "ended after %lld ms",
+              startMs, clock.elapsed());
+        QCOMPARE(errors, QStringList());
+        const TProbe probe = Probe(recorder.FOutput);
+        QCOMPARE(probe.Size, QSize(1920, 1080));
+        QCOMPARE(probe.AudioStreams, 0);
+        QVERIFY2(qAbs(probe.Duration - 2.0) < 0.15, qPrintable(QString::number(probe.Duration)));
+    }
+
+    // Destroying a recorder that still records finishes the file instead of
+    // killing the encoder.
+    void destroyingFinishesTheFile()
+    {
+        RequireDesktop();
+        auto recorder = std::make_unique<TRecorder>();
+        recorder->FFFMpeg = FFFMpeg;
+        const QString output = FFolder.filePath("destroyed/V-001.mp4");
+        recorder->FOutput = output;
+        recorder->Start(*FCapture, [] { return QRect(0, 0, 320, 240); });
+        const QString pipeFolder = recorder->PipeFolder();
+        QTRY_VERIFY2_WITH_TIMEOUT(Seconds(recorder->RecTime()) >= 1,
+                                  qPrintable(recorder->RecTime()), 10000);
+        QElapsedTimer clock;
+        clock.start();
+        recorder.reset();
+        qInfo("destroyed while recording: %lld ms to finish", clock.elapsed());
+        QCOMPARE(ProcessesWith(output), 0);
+        QVERIFY(!QFileInfo::exists(pipeFolder));
+        const TProbe probe = Probe(output);
+        QCOMPARE(probe.Size, QSize(320, 240));
+        QVERIFY2(probe.Duration > 0.9, qPrintable(QString::number(probe.Duration)));
+    }
+
+    // Stopping before the encoder has a frame never hangs, and leaves no
+    // broken file.
+    void stopBeforeTheFirstFrame()
+    {
+        RequireDesktop();
+        TRecorder recorder;
+        recorder.FFFMpeg = FFFMpeg;
+        recorder.FOutput = FFolder.filePath("early/V-001.mp4");
+        QStringList errors;
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
+        recorder.Start(*FCapture, [] { return QRect(0, 0, 64, 64); });
+        recorder.Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 5000);
+        QCOMPARE(errors, QStringList());
+        QVERIFY(!QFileInfo::exists(recorder.FOutput));
+        QCOMPARE(ProcessesWith(recorder.FOutput), 0);
+        recorder.Stop();
+    }
+
+private:
+    void RequireDesktop()
+    {
+        if (!FCapture)
+            QSKIP("needs the X11 desktop");
+    }
+
+    // A stand-in encoder: a shell script with `body`.
+    QString FakeEncoder(const QString& body)
+    {
+        const QString path = FFolder.filePath(QStringLiteral("fake-%1").arg(++FFakes));
+        QFile script(path);
+        if (!script.open(QIODevice::WriteOnly))
+            return {};
+        script.write(("#!/bin/sh\n" + body).toUtf8());
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                              QFileDevice::ExeOwner);
+        return path;
+    }
+
+    QTemporaryDir FFolder;
+    QString FFFMpeg;
+    TPlatform FPlatform;
+    std::unique_ptr<TCapture> FCapture;
+    int FFakes = 0;
+};
+
+VORANTU_TEST_MAIN(TestRecorder)
+#include "tst_Recorder.moc"
