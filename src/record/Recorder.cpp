@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QThread>
+#include <algorithm>
 
 namespace {
 
@@ -51,6 +52,13 @@ TRecorder::TRecorder(QObject* owner) : QObject(owner)
     FTimer.setInterval(30);
     FTimer.setTimerType(Qt::PreciseTimer);
     connect(&FTimer, &QTimer::timeout, this, &TRecorder::VirtualTick);
+    FStopTimer.setSingleShot(true);
+    connect(&FStopTimer, &QTimer::timeout, this, [this] {
+        if (FCMD && FCMD->IsRunning()) {
+            FStopTimedOut = true;
+            FCMD->Stop();
+        }
+    });
 }
 
 TRecorder::~TRecorder()
@@ -320,6 +328,7 @@ void TRecorder::Stop()
         return;
     }
     FCMD->SendLine(QStringLiteral("q"), false);
+    FStopTimer.start(std::max(FStopTimeoutSeconds, 0) * 1000);
     // The encoder reads keys only between frames; the end of the stream
     // ends it even while it waits for the next frame.
     if (FPipe)
@@ -388,15 +397,24 @@ void TRecorder::CmdTerminated()
     const TEndStatus status = FCMD->EndStatus();
     const std::uint32_t exitCode = FCMD->ExitCode();
     CleanUp();
+    QString failure;
     if (FKilledEmpty) {
         // The encoder never had a frame; what it left is no recording.
         QFile::remove(FOutput);
+    } else if (FStopTimedOut && status == TEndStatus::esStop) {
+        failure = QStringLiteral("ffmpeg did not finish within %1 seconds of the stop and was "
+                                 "ended; \"%2\" may be incomplete")
+                      .arg(FStopTimeoutSeconds)
+                      .arg(FOutput);
     } else if (FErrorText.isEmpty() && status == TEndStatus::esProcess && exitCode != 0) {
-        FErrorText = QStringLiteral("ffmpeg ended with exit code %1").arg(exitCode);
+        failure = QStringLiteral("ffmpeg ended with exit code %1").arg(exitCode);
         if (!FLastMessage.isEmpty())
-            FErrorText += QStringLiteral(": ") + FLastMessage;
+            failure += QStringLiteral(": ") + FLastMessage;
+    }
+    if (!failure.isEmpty()) {
+        FErrorText = failure;
         QPointer<TRecorder> self(this);
-        ReportError(FErrorText);
+        ReportError(failure);
         if (!self)
             return;
     }
@@ -421,6 +439,7 @@ void TRecorder::ReportError(const QString& message)
 void TRecorder::CleanUp()
 {
     FTimer.stop();
+    FStopTimer.stop();
     if (FPipe) {
         FPipeFramesWritten = FPipe->FramesWritten();
         FPipeFramesDropped = FPipe->FramesDropped();

@@ -66,6 +66,10 @@ public:
     bool FLogging = false;
     // The encoder stops by itself after this much video; 0 or less: no limit.
     int FLimitSeconds = 0;
+    // How long the encoder may take to finish its file after Stop; one that
+    // has not ended by then is ended, so a hung encoder never keeps the
+    // recording (and the program) from ending.
+    int FStopTimeoutSeconds = 30;
 
     // Region recording of `rect`, copied with `capture` (which must outlive
     // the recording) with the cursor when FMouse. The frame size is taken
@@ -77,7 +81,8 @@ public:
     // `capture`'s monitor list has it.
     void Start(TCapture& capture);
     // Asks the encoder to finish its file and end; the recording is over
-    // when IsRunning() turns false. Does nothing when the encoder has ended.
+    // when IsRunning() turns false. Does nothing when the encoder has ended
+    // or has been asked already.
     void Stop();
 
     // From Start until the encoder has ended (or the start has failed).
@@ -138,6 +143,7 @@ private:
     TCapture* FCapture = nullptr;
     std::unique_ptr<TFramePipe> FPipe;
     QTimer FTimer;
+    QTimer FStopTimer;
     QImage FFrame;
     QRect FScreenBounds;
     TFuncOfRect FRect;
@@ -153,6 +159,7 @@ private:
     bool FStarted = false;
     bool FStopping = false;
     bool FKilledEmpty = false;
+    bool FStopTimedOut = false;
     int FPipeFramesWritten = 0;
     int FPipeFramesDropped = 0;
     TRecordErrorEvent FOnError;

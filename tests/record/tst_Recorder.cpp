@@ -362,6 +362,57 @@ private slots:
         QCOMPARE(recorder.RecTime(), QStringLiteral("00:00:00.60"));
     }
 
+    // An encoder that does not finish after the stop is ended, and the
+    // recording reported as failed, rather than kept running for ever.
+    void hungEncoderIsEndedAfterTheStop()
+    {
+        RequireDesktop();
+        TRecorder recorder;
+        recorder.FFFMpeg = FakeEncoder("exec sleep 60.123\n");
+        recorder.FOutput = FFolder.filePath("hung/V-001.mp4");
+        recorder.FStopTimeoutSeconds = 1;
+        QStringList errors;
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
+            errors << text;
+            handled = true;
+        });
+        recorder.Start(*FCapture);
+        QTest::qWait(200);
+        QElapsedTimer clock;
+        clock.start();
+        recorder.Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 5000);
+        QVERIFY(clock.elapsed() >= 900);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().startsWith("ffmpeg did not finish within 1 seconds of the stop"),
+                 qPrintable(errors.first()));
+        QCOMPARE(ProcessesWith("60.123"), 0);
+    }
+
+    // An encoder that stops reading frames and leaves (a crash, a limit)
+    // must not take the program with it: writing to a FIFO without reader
+    // raises SIGPIPE.
+    void encoderLeavingTheFramesBehind()
+    {
+        RequireDesktop();
+        TRecorder recorder;
+        recorder.FFFMpeg = FakeEncoder("prev=\n"
+                                       "for a; do [ \"$prev\" = -i ] && fifo=$a; prev=$a; done\n"
+                                       "head -c 1000 \"$fifo\" >/dev/null\n"
+                                       "sleep 0.5\n"
+                                       "exit 0\n");
+        recorder.FOutput = FFolder.filePath("leaving/V-001.mp4");
+        QStringList errors;
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
+            errors << text;
+            handled = true;
+        });
+        recorder.Start(*FCapture, [] { return QRect(0, 0, 320, 240); });
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 5000);
+        QCOMPARE(errors, QStringList());
+        QVERIFY(recorder.FramesWritten() >= 1);
+    }
+
     // A missing encoder ends the recording at once with one clear error box,
     // and leaves no FIFO folder behind.
     void missingEncoder_data()
@@ -499,22 +550,36 @@ private slots:
         }
     }
 
-    // The limit ends the recording by itself; sound asked for where no sound
-    // server runs gives a recording without sound, and no message.
+    // The limit ends the recording by itself (in region mode the encoder
+    // leaves while frames still come); sound asked for where no sound server
+    // runs gives a recording without sound, and no message.
+    void limitEndsTheRecordingWithoutSoundServer_data()
+    {
+        QTest::addColumn<bool>("region");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("full screen") << false << QSize(1920, 1080);
+        QTest::newRow("region") << true << QSize(160, 120);
+    }
+
     void limitEndsTheRecordingWithoutSoundServer()
     {
+        QFETCH(bool, region);
+        QFETCH(QSize, size);
         RequireDesktop();
         MovePointer(QPoint(500, 500));
         TRecorder recorder;
         recorder.FFFMpeg = FFFMpeg;
-        recorder.FOutput = FFolder.filePath("limit/V-001.mp4");
+        recorder.FOutput = FFolder.filePath(QStringLiteral("limit %1/V-001.mp4").arg(region));
         recorder.FLimitSeconds = 2;
         recorder.FAudio = true;
         QStringList errors;
         recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
         QElapsedTimer clock;
         clock.start();
-        recorder.Start(*FCapture);
+        if (region)
+            recorder.Start(*FCapture, [] { return QRect(400, 400, 160, 120); });
+        else
+            recorder.Start(*FCapture);
         const qint64 startMs = clock.elapsed();
         QVERIFY(!recorder.CommandLine().contains("pulse"));
         QVERIFY(recorder.CommandLine().contains(" -t 2 -vf "));
@@ -524,7 +589,7 @@ private slots:
               startMs, clock.elapsed());
         QCOMPARE(errors, QStringList());
         const TProbe probe = Probe(recorder.FOutput);
-        QCOMPARE(probe.Size, QSize(1920, 1080));
+        QCOMPARE(probe.Size, size);
         QCOMPARE(probe.AudioStreams, 0);
         QVERIFY2(qAbs(probe.Duration - 2.0) < 0.15, qPrintable(QString::number(probe.Duration)));
     }
