@@ -451,6 +451,29 @@ private slots:
         QCOMPARE(ended.size(), 1);
     }
 
+    // A start that fails before the encoder runs ends like any other run:
+    // told once, from the event loop, then Ended.
+    void outputFolderThatCannotBeMade()
+    {
+        RequireDesktop();
+        TRecorder recorder;
+        QSignalSpy ended(&recorder, &TRecorder::Ended);
+        recorder.FFFMpeg = FFFMpeg;
+        recorder.FOutput = QStringLiteral("/proc/vorantu/V-001.mp4");
+        QStringList errors;
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
+            errors << text;
+            handled = true;
+        });
+        recorder.Start(*FCapture, [] { return QRect(0, 0, 64, 64); });
+        QVERIFY(recorder.IsRunning());
+        QCOMPARE(errors, QStringList());
+        QVERIFY(ended.wait(2000));
+        QVERIFY(!recorder.IsRunning());
+        QCOMPARE(errors, QStringList{"Cannot create the folder \"/proc/vorantu\""});
+        QVERIFY(!QFileInfo::exists(recorder.PipeFolder()));
+    }
+
     // The monitor under the pointer, at its size, stopped with "q" into a
     // complete file; the log has the encoder's own messages.
     void fullScreenRecordingOfTheSecondMonitor()
