@@ -292,8 +292,12 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
             return result;
         }
 
-        // The engine reads four-byte pixels as red, green, blue, alpha.
-        const QImage pixels = job.Picture.copy(job.Rect).convertToFormat(QImage::Format_RGBX8888);
+        // The engine reads four-byte pixels as red, green, blue, alpha. Each
+        // copy of an enlarged screen is tens of megabytes: cut out the
+        // rectangle only when it is not the whole picture.
+        const QImage source =
+            job.Rect == job.Picture.rect() ? job.Picture : job.Picture.copy(job.Rect);
+        const QImage pixels = source.convertToFormat(QImage::Format_RGBX8888);
         job.Picture = QImage();
         if (pixels.isNull())
             return result;
