@@ -10,6 +10,7 @@
 #include "MessageBox.h"
 #include "Recorder.h"
 #include "Save.h"
+#include "ScaleBox.h"
 #include "Size.h"
 #include "Text.h"
 #include "Translate.h"
@@ -29,6 +30,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStackedWidget>
@@ -315,6 +317,8 @@ void TFrmVorantu::BuildControls()
     TmrColor->setObjectName(QStringLiteral("TmrColor"));
     TmrColor->setInterval(100);
     connect(TmrColor, &QTimer::timeout, this, &TFrmVorantu::TmrColorTimer);
+    FRtOcr = new TRtOcr(this);
+    FRtOcr->setObjectName(QStringLiteral("RtOcr"));
     TmrRec = new QTimer(this);
     TmrRec->setObjectName(QStringLiteral("TmrRec"));
     TmrRec->setInterval(100);
@@ -444,10 +448,21 @@ void TFrmVorantu::LoadConfig()
 {
     const TConfig config(ProgramConfigPath);
 
-    // Text recognition languages: none until a recogniser is part of the
-    // program, which leaves the TXT destination refused.
-    Languages.clear();
-    ChkOCR_lang->clear();
+    try {
+        // Without any recognition data the list stays empty and the TXT
+        // destination is refused.
+        const QSignalBlocker blocker(ChkOCR_lang);
+        Languages = TRtOcr::AvailableLanguages();
+        ChkOCR_lang->clear();
+        for (const RtOcr::TLanguage& language : Languages)
+            ChkOCR_lang->addItem(language.DisplayName);
+        const int index = ReadSetting(config, Setting::LanguageOcr);
+        if (index >= 0 && index < ChkOCR_lang->count())
+            ChkOCR_lang->setCurrentIndex(index);
+    } catch (const std::exception&) {
+        Languages.clear();
+        ChkOCR_lang->clear();
+    }
 
     Language = ReadSetting(config, Setting::Language);
     if (!LanguageCodes.contains(Language))
@@ -1014,6 +1029,43 @@ void TFrmVorantu::TmrRecTimer()
     FStatus = stIdle;
 }
 
+void TFrmVorantu::BitmapToTXTFile(const QImage& bitmap)
+{
+    FRtOcr->SetPicture(ScaleBox3x(bitmap));
+    int index = ChkOCR_lang->currentIndex();
+    if (index < 0 || index >= Languages.size())
+        index = 0;
+    if (Languages.isEmpty())
+        throw RtOcr::ERtOcrError(QStringLiteral("Language not available"));
+    FRtOcr->Recognize(Languages[index],
+                      [this](const RtOcr::TResult& result) { BitmapToTXTFileCompleted(result); });
+}
+
+void TFrmVorantu::BitmapToTXTFileCompleted(const RtOcr::TResult& result)
+{
+    try {
+        if (result.Status != RtOcr::stCompleted) {
+            ShowFailure(QStringLiteral("OCR failed."));
+        } else {
+            QByteArray text;
+            for (const RtOcr::TLine& line : result.Lines)
+                text += line.Text.toUtf8() + "\r\n";
+            const QString fileName = NewFilename(QStringLiteral("txt"));
+            QSaveFile file(fileName);
+            if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() ||
+                !file.commit())
+                throw std::runtime_error(
+                    QStringLiteral("%1: %2").arg(fileName, file.errorString()).toStdString());
+            if (ChkSound3->isChecked())
+                PlaySound();
+        }
+    } catch (const std::exception& e) {
+        // A recognised text that cannot be written is reported, not lost silently.
+        ShowFailure(QString::fromUtf8(e.what()));
+    }
+    FStatus = stIdle;
+}
+
 void TFrmVorantu::Start()
 {
     const int area = ChkArea->currentIndex();
@@ -1131,7 +1183,10 @@ void TFrmVorantu::CaptureStart()
                 BitmapToPrinter(bitmap, logicalDpiX());
                 break;
             case CaptureDestination::Txt:
-                throw std::runtime_error("Text recognition is not part of this build yet.");
+                // The recognition finishes later on its own and returns the
+                // controller to idle then.
+                BitmapToTXTFile(bitmap);
+                return;
             case CaptureDestination::Upload:
                 break;
             case CaptureDestination::Floating:

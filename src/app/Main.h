@@ -5,6 +5,7 @@
 #include "Floating.h"
 #include "Instance.h"
 #include "Platform.h"
+#include "RtOcr.h"
 
 #include <QImage>
 #include <QPointer>
@@ -151,6 +152,8 @@ private:
 
     void RecordStart();
     void TmrRecTimer();
+    void BitmapToTXTFile(const QImage& bitmap);
+    void BitmapToTXTFileCompleted(const RtOcr::TResult& result);
     QString EncoderPath() const;
     void CloseAreaWindows();
     void ShowFailure(const QString& message);
@@ -166,7 +169,7 @@ private:
     bool FCanClose = false;
     bool FShownOnce = false;
     QSystemTrayIcon* TrayIcon = nullptr;
-    QStringList Languages; // text recognition languages, by display name
+    RtOcr::TLanguages Languages; // the text recognition languages behind ChkOCR_lang
     QString Language;
     QString FSavePath;
 
@@ -201,6 +204,8 @@ private:
     QLabel* LblCopyright;
     QTimer* TmrColor;
     QTimer* TmrRec;
+    // Loads its models on the first recognition, not here.
+    TRtOcr* FRtOcr;
 
     // Menus.
     QMenu* Menu;
