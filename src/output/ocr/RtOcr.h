@@ -141,7 +141,7 @@ public:
     // Nothing when idle.
     void Cancel();
     // Cancels the running recognition and waits until the engine has stopped
-    // (at most the rest of a model load or of the current word). The
+    // (at most the rest of a model load, of the page layout or of the current word). The
     // completion still follows through the event loop. Nothing when idle.
     void Close();
 
