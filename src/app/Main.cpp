@@ -14,6 +14,7 @@
 #include "Size.h"
 #include "Text.h"
 #include "Translate.h"
+#include "Wait.h"
 
 #include <QAction>
 #include <QApplication>
@@ -1031,7 +1032,20 @@ void TFrmVorantu::TmrRecTimer()
 
 void TFrmVorantu::BitmapToTXTFile(const QImage& bitmap)
 {
-    FRtOcr->SetPicture(ScaleBox3x(bitmap));
+    // The engine reads screen-sized letters poorly, so it gets the capture
+    // three times larger, or as large as it accepts. Enlarging a full screen
+    // takes a few hundred milliseconds: off the user-interface thread.
+    const int limit = TRtOcr::MaxImageDimension();
+    const int longest = qMax(bitmap.width(), bitmap.height());
+    QImage enlarged;
+    Wait([&] {
+        if (longest * 3 <= limit)
+            enlarged = ScaleBox3x(bitmap);
+        else if (longest > 0)
+            enlarged = ScaleBox(bitmap, int(qint64(bitmap.width()) * limit / longest),
+                                int(qint64(bitmap.height()) * limit / longest));
+    });
+    FRtOcr->SetPicture(enlarged.isNull() ? bitmap : enlarged);
     int index = ChkOCR_lang->currentIndex();
     if (index < 0 || index >= Languages.size())
         index = 0;
