@@ -3,10 +3,23 @@
 #include <QApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
 class TTextScreen : public QWidget
 {
+public:
+    // Scrolls the text by a line every frame, for recordings of moving content.
+    void Animate()
+    {
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this] {
+            FOffset = (FOffset + 1) % 64;
+            update();
+        });
+        timer->start(33);
+    }
+
 protected:
     void paintEvent(QPaintEvent*) override
     {
@@ -16,7 +29,7 @@ protected:
         font.setPixelSize(13);
         painter.setFont(font);
         const int lineHeight = 16;
-        quint32 seed = 12345;
+        quint32 seed = 12345 + quint32(FOffset);
         for (int y = lineHeight, line = 0; y < height(); y += lineHeight, ++line) {
             QString text;
             for (int i = 0; i < 260; ++i) {
@@ -28,6 +41,9 @@ protected:
             painter.drawText(4, y, text);
         }
     }
+
+private:
+    int FOffset = 0;
 };
 
 int main(int argc, char* argv[])
@@ -37,5 +53,7 @@ int main(int argc, char* argv[])
     window.setWindowFlag(Qt::FramelessWindowHint);
     window.setGeometry(QGuiApplication::primaryScreen()->geometry());
     window.show();
+    if (app.arguments().contains(QStringLiteral("--animate")))
+        window.Animate();
     return app.exec();
 }
