@@ -168,6 +168,9 @@ private slots:
     {
         FSave = QDir::homePath() + "/shots";
         QDir().mkpath(FSave);
+        // No recognition data here, so the TXT destination is refused.
+        QDir().mkpath(QDir::homePath() + "/no-tessdata");
+        qputenv("TESSDATA_PREFIX", (QDir::homePath() + "/no-tessdata").toLocal8Bit());
         TConfig config(ProgramConfigPath);
         WriteSetting(config, Setting::Path, FSave);
         WriteSetting(config, Setting::Sound, 1);

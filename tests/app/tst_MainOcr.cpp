@@ -92,6 +92,7 @@ private slots:
         FWindow->findChild<QComboBox*>("ChkArea")->setCurrentIndex(CaptureArea::ActiveWindow);
         FWindow->findChild<QComboBox*>("ChkSaveTo")->setCurrentIndex(CaptureDestination::Txt);
         QVERIFY(languages->isVisibleTo(FWindow.get()));
+        QCOMPARE(FWindow->findChild<QComboBox*>("ChkSaveTo")->width(), 72);
     }
 
     void cleanupTestCase() { FWindow.reset(); }
