@@ -74,6 +74,8 @@ public:
     void SetText(const QString& text)
     {
         FText = text;
+        // Drawn by hand, so screen readers learn the text this way.
+        setAccessibleName(text);
         update();
     }
     QString Text() const { return FText; }
