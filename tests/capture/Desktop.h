@@ -31,16 +31,19 @@ inline void MovePointer(const QPoint& at)
 // `release`, lets go there.
 inline void Drag(const QPoint& from, const QPoint& to, bool release = true)
 {
+    // Generous pauses: the window manager's move and resize start from the
+    // press, and on a loaded machine it may see the first motion late.
     MovePointer(from);
     Xdotool({"mousedown", "1"});
-    QTest::qWait(30);
+    QTest::qWait(150);
     for (int step = 1; step <= 4; ++step) {
         MovePointer(from + (to - from) * step / 4);
-        QTest::qWait(20);
+        QTest::qWait(60);
     }
     if (release) {
+        QTest::qWait(100);
         Xdotool({"mouseup", "1"});
-        QTest::qWait(30);
+        QTest::qWait(50);
     }
 }
 
