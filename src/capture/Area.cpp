@@ -1,6 +1,7 @@
 #include "Area.h"
 
 #include "Config.h"
+#include "NativeWindow.h"
 #include "Size.h"
 #include "Translate.h"
 
@@ -13,8 +14,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
-#include <cstdlib>
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -56,20 +55,11 @@ protected:
 // confirm the real position.
 void SyncPosition(QWidget* window)
 {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !window->isVisible())
+    if (!window->isVisible())
         return;
-    xcb_connection_t* connection = x11->connection();
-    const auto id = xcb_window_t(window->winId());
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    xcb_translate_coordinates_reply_t* origin = xcb_translate_coordinates_reply(
-        connection, xcb_translate_coordinates(connection, id, root, 0, 0), nullptr);
-    if (!origin)
-        return;
-    const QPoint real(origin->dst_x, origin->dst_y);
-    std::free(origin);
-    if (real != window->geometry().topLeft())
-        window->move(real);
+    const std::optional<QPoint> real = WindowOriginOnScreen(window);
+    if (real && *real != window->geometry().topLeft())
+        window->move(*real);
 }
 
 QWidget* NewPanel(QWidget* parent, const char* name)

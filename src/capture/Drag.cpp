@@ -1,5 +1,7 @@
 #include "Drag.h"
 
+#include "NativeWindow.h"
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -9,9 +11,7 @@
 #include <QWindow>
 #include <array>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -280,25 +280,14 @@ void TFrmDrag::TmrActiveTimer()
 
 bool TFrmDrag::TakeFocus()
 {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !isVisible()) {
+    if (!isVisible()) {
         activateWindow();
-        return isVisible();
+        return false;
     }
     // The window manager does not manage the overlay, so the focus is set
     // directly. The hot key's press never reached Qt's event handling, so
     // Qt's last known server time may be older than the last focus change,
     // and the server would ignore a request with it: the current time is
     // what the user's press stands for.
-    xcb_connection_t* connection = x11->connection();
-    const auto window = xcb_window_t(winId());
-    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
-        connection, xcb_get_window_attributes(connection, window), nullptr);
-    const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-    std::free(attributes);
-    if (!viewable)
-        return false;
-    xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
-    xcb_flush(connection);
-    return true;
+    return FocusWindow(this);
 }

@@ -1,6 +1,7 @@
 #include "Floating.h"
 
 #include "MessageBox.h"
+#include "NativeWindow.h"
 #include "Save.h"
 
 #include <QAction>
@@ -14,8 +15,6 @@
 #include <QPainter>
 #include <QTimer>
 #include <QWindow>
-#include <cstdlib>
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -53,19 +52,6 @@ public:
     }
 };
 
-// The X screen number of the display Qt uses ("host:D.S"), 0 when none is named.
-int ScreenNumber()
-{
-    const QByteArray display = qgetenv("DISPLAY");
-    const qsizetype colon = display.lastIndexOf(':');
-    const qsizetype dot = display.indexOf('.', colon + 1);
-    if (colon < 0 || dot < 0)
-        return 0;
-    bool number = false;
-    const int screen = display.mid(dot + 1).toInt(&number);
-    return number ? screen : 0;
-}
-
 // Qt can keep the position a frameless window had before the window manager
 // moved its new frame into place (it asks the server while the frame is still
 // at the origin, and no notification follows the frame's move). Once the
@@ -74,20 +60,11 @@ int ScreenNumber()
 // confirm the real position.
 void SyncPosition(QWidget* window)
 {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !window->isVisible())
+    if (!window->isVisible())
         return;
-    xcb_connection_t* connection = x11->connection();
-    const auto id = xcb_window_t(window->winId());
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    xcb_translate_coordinates_reply_t* origin = xcb_translate_coordinates_reply(
-        connection, xcb_translate_coordinates(connection, id, root, 0, 0), nullptr);
-    if (!origin)
-        return;
-    const QPoint real(origin->dst_x, origin->dst_y);
-    std::free(origin);
-    if (real != window->geometry().topLeft())
-        window->move(real);
+    const std::optional<QPoint> real = WindowOriginOnScreen(window);
+    if (real && *real != window->geometry().topLeft())
+        window->move(*real);
 }
 
 } // namespace
@@ -176,29 +153,6 @@ void TFrmFloating::BtnSaveClick()
     }
 }
 
-bool TFrmFloating::CompositorRunning() const
-{
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
-        return false;
-    xcb_connection_t* connection = x11->connection();
-    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(ScreenNumber());
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 1, quint16(name.size()), name.constData()),
-        nullptr);
-    if (!atom)
-        return false;
-    const xcb_atom_t selection = atom->atom;
-    std::free(atom);
-    if (selection == XCB_ATOM_NONE)
-        return false;
-    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
-        connection, xcb_get_selection_owner(connection, selection), nullptr);
-    const bool running = owner && owner->owner != XCB_WINDOW_NONE;
-    std::free(owner);
-    return running;
-}
-
 void TFrmFloating::paintEvent(QPaintEvent*)
 {
     // The first painting comes after the window manager has placed the window.
@@ -209,8 +163,10 @@ void TFrmFloating::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
     painter.drawImage(0, 0, FPicture);
-    // Asked at every painting, so a compositor that starts or stops is
-    // followed at the next exposure.
+    // The compositor draws window shadows; without one a one-pixel frame in
+    // the shadow colour sets the picture off from what lies below. Asked at
+    // every painting, so a compositor that starts or stops is followed at the
+    // next exposure.
     if (!CompositorRunning()) {
         painter.setPen(palette().color(QPalette::Shadow));
         painter.drawRect(rect().adjusted(0, 0, -1, -1));

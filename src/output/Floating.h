@@ -57,9 +57,6 @@ protected:
 
 private:
     void BtnSaveClick();
-    // The compositor draws window shadows; without one a one-pixel frame in
-    // the shadow colour sets the picture off from what lies below.
-    bool CompositorRunning() const;
 
     QImage FPicture;
     TFloatList& FList;

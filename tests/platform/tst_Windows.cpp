@@ -1,3 +1,4 @@
+#include "NativeWindow.h"
 #include "TestEnvironment.h"
 #include "x11/X11Windows.h"
 #include "x11/Xcb.h"
@@ -108,6 +109,54 @@ private slots:
         xcb_destroy_window(connection, gone);
         QCOMPARE(windows.VisibleFrame(gone), std::nullopt);
         QCOMPARE(windows.VisibleFrame(0), std::nullopt);
+    }
+
+    void NativeWindowOriginAndFocus()
+    {
+        // Placed by the program, not the window manager: the server must say
+        // exactly where.
+        QWidget unmanaged(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        unmanaged.setGeometry(900, 300, 120, 80);
+        QWidget child(&unmanaged);
+        child.setAttribute(Qt::WA_NativeWindow);
+        child.setGeometry(15, 25, 30, 20);
+        QWidget never;
+        QCOMPARE(WindowOriginOnScreen(&never), std::nullopt);
+        QCOMPARE(never.internalWinId(), WId(0));
+
+        // Created but not mapped: not viewable, so no focus.
+        unmanaged.winId();
+        QVERIFY(!FocusWindow(&unmanaged));
+
+        unmanaged.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&unmanaged));
+        QCOMPARE(WindowOriginOnScreen(&unmanaged), std::optional<QPoint>(QPoint(900, 300)));
+        QCOMPARE(WindowOriginOnScreen(&child), std::optional<QPoint>(QPoint(915, 325)));
+
+        QVERIFY(FocusWindow(&unmanaged));
+        xcb_connection_t* connection = QtXcbConnection();
+        const auto focus =
+            VORANTU_XCB_REPLY(xcb_get_input_focus, connection, xcb_get_input_focus(connection));
+        QVERIFY(focus);
+        QCOMPARE(TWindowId(focus->focus), TWindowId(unmanaged.winId()));
+    }
+
+    void CompositorRunningFollowsSelectionOwner()
+    {
+        // The test desktop runs no compositor.
+        QVERIFY(!CompositorRunning());
+
+        xcb_connection_t* connection = QtXcbConnection();
+        const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(XcbDefaultScreenNumber());
+        const xcb_window_t owner = xcb_generate_id(connection);
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, owner, XcbRootWindow(connection), 0, 0,
+                          1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_set_selection_owner(connection, owner, XcbAtom(connection, name.constData()),
+                                XCB_CURRENT_TIME);
+        QVERIFY(CompositorRunning());
+        // The selection is released with its owner window.
+        xcb_destroy_window(connection, owner);
+        QVERIFY(!CompositorRunning());
     }
 };
 

@@ -8,17 +8,22 @@ xcb_connection_t* QtXcbConnection()
     return x11 ? x11->connection() : nullptr;
 }
 
-xcb_screen_t* XcbDefaultScreen(xcb_connection_t* connection)
+int XcbDefaultScreenNumber()
 {
     // Qt does not hand out the screen number it connected to; it is the one
     // DISPLAY names, as for any client that connected with the default display.
     char* host = nullptr;
     int display = 0;
     int screenNumber = 0;
-    if (xcb_parse_display(nullptr, &host, &display, &screenNumber))
-        std::free(host);
-    else
-        screenNumber = 0;
+    if (!xcb_parse_display(nullptr, &host, &display, &screenNumber))
+        return 0;
+    std::free(host);
+    return screenNumber;
+}
+
+xcb_screen_t* XcbDefaultScreen(xcb_connection_t* connection)
+{
+    int screenNumber = XcbDefaultScreenNumber();
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection));
     xcb_screen_t* first = it.rem > 0 ? it.data : nullptr;
     for (; it.rem > 0; --screenNumber, xcb_screen_next(&it)) {

@@ -24,6 +24,10 @@ template <typename T> using TXcbReply = std::unique_ptr<T, TXcbFree>;
 // it and never close it. Null when Qt does not run on X11.
 xcb_connection_t* QtXcbConnection();
 
+// The screen number DISPLAY names ("host:D.S"), the one Qt connected to; 0
+// when it names none.
+int XcbDefaultScreenNumber();
+
 // The root window of the default screen of `connection`.
 xcb_window_t XcbRootWindow(xcb_connection_t* connection);
 xcb_screen_t* XcbDefaultScreen(xcb_connection_t* connection);

@@ -1,0 +1,42 @@
+#include "NativeWindow.h"
+
+#include "x11/X11NativeWindow.h"
+#include "x11/Xcb.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+
+namespace {
+
+// Chosen per call, as the loader chooses: Qt's own connection on "xcb".
+xcb_connection_t* Connection()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb") ? QtXcbConnection() : nullptr;
+}
+
+} // namespace
+
+std::optional<QPoint> WindowOriginOnScreen(const QWidget* window)
+{
+    xcb_connection_t* connection = Connection();
+    if (!connection)
+        return std::nullopt;
+    // internalWinId() rather than winId(): asking must not create a native window.
+    return X11WindowOrigin(connection, xcb_window_t(window->internalWinId()));
+}
+
+bool FocusWindow(QWidget* window)
+{
+    xcb_connection_t* connection = Connection();
+    if (!connection) {
+        window->activateWindow();
+        return window->isVisible();
+    }
+    return X11FocusWindow(connection, xcb_window_t(window->internalWinId()));
+}
+
+bool CompositorRunning()
+{
+    xcb_connection_t* connection = Connection();
+    return connection && X11CompositorRunning(connection);
+}

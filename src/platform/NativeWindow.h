@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QPoint>
+#include <optional>
+
+class QWidget;
+
+// What Qt does not say, or says late, about the program's own top-level
+// windows. User-interface thread only. On X11 these ask the server; elsewhere
+// they answer what can honestly be known without it.
+
+// Where the server has `window`'s client area on the root, in physical
+// pixels. nullopt when the window has no native window yet, the server does
+// not answer, or the platform has no such request.
+std::optional<QPoint> WindowOriginOnScreen(const QWidget* window);
+
+// Gives `window` the keyboard focus directly, for a window the window manager
+// does not manage, and with the current server time rather than the time of
+// the last event Qt saw. False when it could not: on X11 when the window is
+// not viewable. Where the platform has no such request, Qt is asked to
+// activate the window and the answer is whether it is visible.
+bool FocusWindow(QWidget* window);
+
+// True when a compositing manager runs on the screen Qt uses (someone owns
+// its _NET_WM_CM_S<n> selection); false when none does, or the platform has
+// no such selection.
+bool CompositorRunning();

@@ -1,0 +1,48 @@
+#include "X11NativeWindow.h"
+
+#include "Xcb.h"
+
+std::optional<QPoint> X11WindowOrigin(xcb_connection_t* connection, xcb_window_t window)
+{
+    const xcb_window_t root = XcbRootWindow(connection);
+    if (window == XCB_WINDOW_NONE || root == XCB_WINDOW_NONE)
+        return std::nullopt;
+    const auto origin =
+        VORANTU_XCB_REPLY(xcb_translate_coordinates, connection,
+                          xcb_translate_coordinates(connection, window, root, 0, 0));
+    if (!origin)
+        return std::nullopt;
+    return QPoint(origin->dst_x, origin->dst_y);
+}
+
+bool X11FocusWindow(xcb_connection_t* connection, xcb_window_t window)
+{
+    if (window == XCB_WINDOW_NONE)
+        return false;
+    // The server refuses to focus a window that is not viewable.
+    const auto attributes = VORANTU_XCB_REPLY(xcb_get_window_attributes, connection,
+                                              xcb_get_window_attributes(connection, window));
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+        return false;
+    // CurrentTime: a request stamped with a time older than the last focus
+    // change is ignored by the server, and the caller's event may not have
+    // passed through Qt.
+    xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+    xcb_flush(connection);
+    return true;
+}
+
+bool X11CompositorRunning(xcb_connection_t* connection)
+{
+    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(XcbDefaultScreenNumber());
+    // Only if it exists: an atom nobody interned has no owner, and asking
+    // need not create it on the server.
+    const auto atom = VORANTU_XCB_REPLY(
+        xcb_intern_atom, connection,
+        xcb_intern_atom(connection, true, quint16(name.size()), name.constData()));
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return false;
+    const auto owner = VORANTU_XCB_REPLY(xcb_get_selection_owner, connection,
+                                         xcb_get_selection_owner(connection, atom->atom));
+    return owner && owner->owner != XCB_WINDOW_NONE;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QPoint>
+#include <optional>
+#include <xcb/xcb.h>
+
+// The X11 side of NativeWindow.h; `connection` is borrowed.
+
+// The origin of `window` on the root; nullopt for no window or no answer.
+std::optional<QPoint> X11WindowOrigin(xcb_connection_t* connection, xcb_window_t window);
+
+// Sets the input focus to `window` with CurrentTime when it is viewable.
+bool X11FocusWindow(xcb_connection_t* connection, xcb_window_t window);
+
+// True when the _NET_WM_CM_S<n> selection of the default screen has an owner.
+bool X11CompositorRunning(xcb_connection_t* connection);
