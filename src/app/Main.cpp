@@ -14,6 +14,8 @@
 #include "Size.h"
 #include "Text.h"
 #include "Translate.h"
+#include "Update.h"
+#include "Upload.h"
 #include "Wait.h"
 
 #include <QAction>
@@ -191,9 +193,18 @@ TFrmVorantu::TFrmVorantu(TPlatform& platform, bool install)
     ChkAreaChange();
     ChkSaveToChange();
 
-    // The start-up call of the web service reports back through the tray
-    // hint; until it exists the hint shows the caption and the version.
-    ApplyTitles(Version3());
+    // Until the start-up call of the web service has answered (up to six
+    // attempts ten seconds apart), the tray hint reads "Vorantu".
+    CheckUpdate(
+        StartupAddress(),
+        [this](bool accepted, const QString&) {
+            if (accepted)
+                Quit();
+            if (TrayIcon)
+                TrayIcon->setToolTip(Translate(windowTitle()) + QLatin1Char(' ') +
+                                     VersionText(QStringLiteral("%d.%d.%d")));
+        },
+        0, this);
 }
 
 TFrmVorantu::~TFrmVorantu()
@@ -1214,7 +1225,7 @@ void TFrmVorantu::CaptureStart()
             if (ChkSound3->isChecked())
                 PlaySound();
             if (destination == CaptureDestination::Upload)
-                throw std::runtime_error("Image upload is not part of this build yet.");
+                CaptureUpload(bitmap, this);
         } catch (const std::exception& e) {
             ShowFailure(QString::fromUtf8(e.what()));
         }
