@@ -1,5 +1,6 @@
 #include "Http.h"
 
+#include <QUrl>
 #include <algorithm>
 #include <cstring>
 #include <curl/curl.h>
@@ -38,6 +39,19 @@ QByteArray WithoutControls(const QByteArray& text)
             clean += c;
     }
     return clean;
+}
+
+// Names under the reserved top-level domains can never answer; the defaults
+// of a fresh installation use them so that nothing, not even a name lookup,
+// leaves the machine until the user names a real service.
+bool IsReservedHost(const QByteArray& url)
+{
+    const QString host = QUrl(QString::fromUtf8(url)).host().toLower();
+    for (const QLatin1String domain : {QLatin1String("example"), QLatin1String("invalid")}) {
+        if (host == domain || host.endsWith(QLatin1Char('.') + domain))
+            return true;
+    }
+    return false;
 }
 
 // Transfer state the C callbacks see; lives on the requesting thread's stack.
@@ -117,6 +131,10 @@ int TransferInfo(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 THttpReply HttpRequest(const THttpRequest& request)
 {
     THttpReply reply;
+    if (IsReservedHost(request.Url)) {
+        reply.Error = QStringLiteral("the host name is reserved and was not looked up");
+        return reply;
+    }
     InitializeOnce();
     TEasy easy(curl_easy_init());
     if (!easy) {

@@ -15,6 +15,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+void KeepRequestsLocal()
+{
+    qputenv("no_proxy", "*");
+    qputenv("NO_PROXY", "*");
+}
+
 TServiceProcess::~TServiceProcess()
 {
     Stop();

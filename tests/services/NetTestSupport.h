@@ -19,6 +19,9 @@
 #include <mutex>
 #include <thread>
 
+// Proxies from the environment would take loopback requests elsewhere.
+void KeepRequestsLocal();
+
 // One running vorantu-service, stopped with the object.
 class TServiceProcess
 {

@@ -145,6 +145,8 @@ private:
     QString Log() const { return Path(QStringLiteral("service.log")); }
 
 private slots:
+    void initTestCase() { KeepRequestsLocal(); }
+
     void init()
     {
         QVERIFY(FDir.isValid());
@@ -567,6 +569,27 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(outcome.Calls, 1);
         QCOMPARE(check->AttemptCount(), attempts);
+    }
+
+    // The defaults of a fresh installation name reserved hosts; nothing is
+    // looked up or sent for them.
+    void reservedNames_data()
+    {
+        QTest::addColumn<QByteArray>("url");
+        QTest::newRow("default service") << QByteArray("http://www.dastrane.example/api.init.php");
+        QTest::newRow("upper case") << QByteArray("https://WWW.DASTRANE.EXAMPLE:8080/x");
+        QTest::newRow("bare") << QByteArray("http://example/");
+        QTest::newRow("invalid") << QByteArray("http://service.invalid/api.init.php");
+    }
+
+    void reservedNames()
+    {
+        QFETCH(QByteArray, url);
+        THttpRequest request;
+        request.Url = url;
+        const THttpReply reply = HttpRequest(request);
+        QVERIFY(!reply.Received);
+        QVERIFY2(reply.Error.contains(QLatin1String("reserved")), qPrintable(reply.Error));
     }
 
     // The program ending during the pause ends the check at once; nothing is
