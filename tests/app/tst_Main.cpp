@@ -3,6 +3,7 @@
 #include "Config.h"
 #include "HotKey.h"
 #include "Main.h"
+#include "NetTestSupport.h"
 #include "TestEnvironment.h"
 #include "Translate.h"
 
@@ -10,6 +11,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
@@ -22,6 +24,8 @@
 #include <QSettings>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <xcb/xcb.h>
 
 namespace {
@@ -137,6 +141,15 @@ void SaveScreenshot(QWidget* window, const QString& name)
     platform.Screen->Grab(frame, shot);
     QVERIFY(shot.save(QStringLiteral(VORANTU_ARTIFACTS "/") + name));
 }
+
+class TUrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> Opened;
+public slots:
+    void Open(const QUrl& url) { Opened << url; }
+};
 
 } // namespace
 
@@ -618,6 +631,40 @@ private slots:
         FWindow.reset();
         FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
         FWindow->ShowMainWindow();
+    }
+
+    void UploadDestinationThroughTheService()
+    {
+        KeepRequestsLocal();
+        QTemporaryDir storage;
+        TServiceProcess service;
+        QVERIFY(service.Start({"--storage", storage.path()}));
+        TConfig config(ProgramConfigPath);
+        WriteSetting(config, Setting::UploadHost, service.Host());
+        TUrlCatcher opened;
+        QDesktopServices::setUrlHandler("http", &opened, "Open");
+
+        Select("ChkSaveTo", CaptureDestination::Upload);
+        Trigger("ChkMouse");
+        FWindow->Start();
+        Trigger("ChkMouse");
+        QDesktopServices::unsetUrlHandler("http");
+        QCOMPARE(FWindow->Status(), stIdle);
+        QCOMPARE(opened.Opened.size(), 1);
+        const QUrl link = opened.Opened.first();
+        QCOMPARE(link.authority(), service.Host());
+        QVERIFY2(link.path().startsWith("/i/") && link.path().endsWith(".png"),
+                 qPrintable(link.toString()));
+        QVERIFY(Files(FSave).isEmpty());
+
+        // A refused connection shows the upload's failure box; the controller is free again.
+        service.Stop();
+        TBoxAnswer answer;
+        FWindow->Start();
+        QCOMPARE(answer.Count, 1);
+        QCOMPARE(answer.Text, QStringLiteral("이미지 업로드를 실패하였습니다."));
+        QCOMPARE(FWindow->Status(), stIdle);
+        WriteSetting(config, Setting::UploadHost, Setting::UploadHost.Default());
     }
 
     void UnsupportedCombinationIsRefused()

@@ -350,7 +350,7 @@ private slots:
             maximum = gauge->maximum();
             value = gauge->value();
         };
-        TBoxAnswer boxes(QMessageBox::Ok);
+        TBoxAnswers boxes(QMessageBox::Ok);
         const QString link = CaptureUpload(picture, FOwner.get(), FastLimits());
 
         QVERIFY(boxes.Texts.isEmpty());
@@ -419,7 +419,7 @@ private slots:
         SetUploadHost(server.Host());
 
         TOpenedUrls urls;
-        TBoxAnswer boxes(QMessageBox::Ok);
+        TBoxAnswers boxes(QMessageBox::Ok);
         const QString link = CaptureUpload(TestPicture(64, 48), FOwner.get(), FastLimits());
         QCOMPARE(link, opened);
         QCOMPARE(server.Connections(), 1);
@@ -467,7 +467,7 @@ private slots:
         }
 
         TOpenedUrls urls;
-        TBoxAnswer boxes(QMessageBox::Ok);
+        TBoxAnswers boxes(QMessageBox::Ok);
         int ticks = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });

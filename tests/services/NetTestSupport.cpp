@@ -231,15 +231,15 @@ void TOpenedUrls::Open(const QUrl& url)
         OnOpen(url);
 }
 
-TBoxAnswer::TBoxAnswer(QMessageBox::StandardButton button,
+TBoxAnswers::TBoxAnswers(QMessageBox::StandardButton button,
                        std::function<void(QMessageBox*)> inspect, const QString& objectName)
     : FButton(button), FInspect(std::move(inspect)), FObjectName(objectName)
 {
-    connect(&FTimer, &QTimer::timeout, this, &TBoxAnswer::Poll);
+    connect(&FTimer, &QTimer::timeout, this, &TBoxAnswers::Poll);
     FTimer.start(20);
 }
 
-void TBoxAnswer::Poll()
+void TBoxAnswers::Poll()
 {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* box = qobject_cast<QMessageBox*>(widget);

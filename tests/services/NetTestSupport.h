@@ -117,11 +117,11 @@ public slots:
 
 // Answers every visible message box (of `objectName` when given) with
 // `button`, after `inspect` has looked at it; records the texts and titles.
-class TBoxAnswer : public QObject
+class TBoxAnswers : public QObject
 {
     Q_OBJECT
 public:
-    explicit TBoxAnswer(QMessageBox::StandardButton button,
+    explicit TBoxAnswers(QMessageBox::StandardButton button,
                         std::function<void(QMessageBox*)> inspect = {},
                         const QString& objectName = QString());
 

@@ -180,7 +180,7 @@ private slots:
         WriteSetting(program, Setting::ServiceUrl, service->BaseAddress() + QStringLiteral("//"));
         QCOMPARE(StartupAddress(), service->BaseAddress() + QStringLiteral("/api.init.php"));
 
-        TBoxAnswer boxes(QMessageBox::No);
+        TBoxAnswers boxes(QMessageBox::No);
         for (int run = 0; run < 2; ++run) {
             TOutcome outcome;
             std::unique_ptr<TUpdateCheck> check(
@@ -242,7 +242,7 @@ private slots:
             QString Question, Yes, No, Note, NoteHint;
             bool Blue = false, Underlined = false, OnTop = false, Line = false;
         } seen;
-        TBoxAnswer boxes(
+        TBoxAnswers boxes(
             QMessageBox::StandardButton(answer),
             [&seen](QMessageBox* box) {
                 seen.Question = box->text();
@@ -299,7 +299,7 @@ private slots:
         const QString url = service->BaseAddress() + QStringLiteral("/api.init.php");
 
         QString holdText;
-        TBoxAnswer boxes(
+        TBoxAnswers boxes(
             QMessageBox::No,
             [&holdText](QMessageBox* box) {
                 auto* hold = box->findChild<QCheckBox*>(QStringLiteral("ChkHold"));
@@ -338,7 +338,7 @@ private slots:
     void noticeStrip()
     {
         TOpenedUrls urls;
-        TBoxAnswer boxes(QMessageBox::No);
+        TBoxAnswers boxes(QMessageBox::No);
         TUpdateCheck check(QStringLiteral("http://127.0.0.1:9/api.init.php"), {}, 0, FWindow.get());
         QVERIFY(!check.HandleReply(
             Json("{\"update\":\"\",\"notify\":\"http:\\/\\/news.test\\/today\"}")));
@@ -382,7 +382,7 @@ private slots:
     {
         QFETCH(QString, reply);
         TOpenedUrls urls;
-        TBoxAnswer boxes(QMessageBox::Yes);
+        TBoxAnswers boxes(QMessageBox::Yes);
         TUpdateCheck check(QStringLiteral("http://127.0.0.1:9/api.init.php"), {}, 0, FWindow.get());
         QVERIFY(!check.HandleReply(reply));
         QTest::qWait(50);
@@ -416,7 +416,7 @@ private slots:
         TOpenedUrls urls;
         bool note = false, hold = false;
         QString noteText = QStringLiteral("unset"), noteHint = QStringLiteral("unset");
-        TBoxAnswer boxes(QMessageBox::No, [&](QMessageBox* box) {
+        TBoxAnswers boxes(QMessageBox::No, [&](QMessageBox* box) {
             hold = box->findChild<QCheckBox*>(QStringLiteral("ChkHold")) != nullptr;
             if (auto* label = box->findChild<QLabel*>(QStringLiteral("LblNote"))) {
                 note = true;
@@ -500,7 +500,7 @@ private slots:
         QCOMPARE(UpdateText(utQuestion).count(QStringLiteral("\r\r")), 2);
 
         QString shownYes, shownNo;
-        TBoxAnswer boxes(QMessageBox::No, [&](QMessageBox* box) {
+        TBoxAnswers boxes(QMessageBox::No, [&](QMessageBox* box) {
             shownYes = box->button(QMessageBox::Yes)->text();
             shownNo = box->button(QMessageBox::No)->text();
         });
@@ -553,7 +553,7 @@ private slots:
         TLoopbackServer server(script);
         QVERIFY(server.Port() != 0);
         const quint16 port = refuse ? RefusingPort() : server.Port();
-        TBoxAnswer boxes(QMessageBox::No);
+        TBoxAnswers boxes(QMessageBox::No);
 
         TOutcome outcome;
         std::unique_ptr<TUpdateCheck> check(
