@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -47,6 +48,7 @@ struct TProbe
     QString FrameRate;
     double Duration = 0;
     int AudioStreams = 0;
+    QString AudioCodec;
 };
 
 TProbe Probe(const QString& file)
@@ -68,6 +70,7 @@ TProbe Probe(const QString& file)
             probe.FrameRate = fields.value("r_frame_rate");
         } else if (fields.value("codec_type") == "audio") {
             ++probe.AudioStreams;
+            probe.AudioCodec = fields.value("codec_name");
         } else if (fields.contains("duration")) {
             probe.Duration = fields.value("duration").toDouble();
         }
@@ -574,25 +577,38 @@ private slots:
     }
 
     // The limit ends the recording by itself (in region mode the encoder
-    // leaves while frames still come); sound asked for where no sound server
-    // runs gives a recording without sound, and no message.
-    void limitEndsTheRecordingWithoutSoundServer_data()
+    // leaves while frames still come). Sound comes from the sound server's
+    // default input; asked for where no sound server runs, it gives a
+    // recording without sound, and no message.
+    void limitEndsTheRecording_data()
     {
         QTest::addColumn<bool>("region");
+        QTest::addColumn<bool>("soundServer");
         QTest::addColumn<QSize>("size");
-        QTest::newRow("full screen") << false << QSize(1920, 1080);
-        QTest::newRow("region") << true << QSize(160, 120);
+        QTest::newRow("full screen, no sound server") << false << false << QSize(1920, 1080);
+        QTest::newRow("region, no sound server") << true << false << QSize(160, 120);
+        QTest::newRow("full screen with sound") << false << true << QSize(1920, 1080);
+        QTest::newRow("region with sound") << true << true << QSize(160, 120);
     }
 
-    void limitEndsTheRecordingWithoutSoundServer()
+    void limitEndsTheRecording()
     {
         QFETCH(bool, region);
+        QFETCH(bool, soundServer);
         QFETCH(QSize, size);
         RequireDesktop();
+        const QByteArray server = qgetenv("PULSE_SERVER");
+        const QString source = qEnvironmentVariable("VORANTU_TEST_AUDIO_SOURCE");
+        if (soundServer && (server.isEmpty() || source.isEmpty()))
+            QSKIP("the test desktop runs no sound server here");
+        const auto restore = qScopeGuard([&] { qputenv("PULSE_SERVER", server); });
+        if (!soundServer)
+            qputenv("PULSE_SERVER", "unix:" + FFolder.filePath("no-sound-server").toUtf8());
         MovePointer(QPoint(500, 500));
         TRecorder recorder;
         recorder.FFFMpeg = FFFMpeg;
-        recorder.FOutput = FFolder.filePath(QStringLiteral("limit %1/V-001.mp4").arg(region));
+        recorder.FOutput = FFolder.filePath(
+            QStringLiteral("limit %1 %2/V-001.mp4").arg(region).arg(soundServer));
         recorder.FLimitSeconds = 2;
         recorder.FAudio = true;
         QStringList errors;
@@ -604,7 +620,12 @@ private slots:
         else
             recorder.Start(*FCapture);
         const qint64 startMs = clock.elapsed();
-        QVERIFY(!recorder.CommandLine().contains("pulse"));
+        if (soundServer)
+            QVERIFY2(recorder.CommandLine().contains("-f pulse -i \"" + source + "\" ") &&
+                         recorder.CommandLine().contains(" -c:a aac -ac 2 -b:a 128k "),
+                     qPrintable(recorder.CommandLine()));
+        else
+            QVERIFY(!recorder.CommandLine().contains("pulse"));
         QVERIFY(recorder.CommandLine().contains(" -t 2 -vf "));
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 15000);
         qInfo("limit: Start took %lld ms (sound source listing included), the 2 s recording "
@@ -613,7 +634,9 @@ private slots:
         QCOMPARE(errors, QStringList());
         const TProbe probe = Probe(recorder.FOutput);
         QCOMPARE(probe.Size, size);
-        QCOMPARE(probe.AudioStreams, 0);
+        QCOMPARE(probe.AudioStreams, soundServer ? 1 : 0);
+        if (soundServer)
+            QCOMPARE(probe.AudioCodec, QStringLiteral("aac"));
         QVERIFY2(qAbs(probe.Duration - 2.0) < 0.15, qPrintable(QString::number(probe.Duration)));
     }
 
