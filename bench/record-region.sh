@@ -15,7 +15,7 @@ inner() {
     "$build/bench/bench_record" "$seconds" "$work/region.mp4"
     ffprobe -v error -count_frames -select_streams v:0 \
         -show_entries stream=nb_read_frames,width,height -of csv=p=0 "$work/region.mp4" |
-        sed 's/^/  in the file (width,height,frames): /'
+        sed "s/^/  in the file (width,height,frames; $((seconds * 30)) at 30 per second): /"
     kill "$screen" 2>/dev/null || true
     rm -rf "$work"
 }

@@ -1,10 +1,9 @@
 #include "FramePipe.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QSocketNotifier>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -43,7 +42,7 @@ QString SystemText(int error)
 
 } // namespace
 
-TFramePipe::TFramePipe() = default;
+TFramePipe::TFramePipe(int queueLength) : FQueueLength(std::max(queueLength, 1)) {}
 
 TFramePipe::~TFramePipe()
 {
@@ -74,18 +73,46 @@ bool TFramePipe::Create()
 
 bool TFramePipe::TryOpen()
 {
-    if (FWriter.IsValid())
+    if (FOpen)
         return true;
-    if (FPath.isEmpty() || FCloseWhenSent)
-        return false;
+    {
+        std::lock_guard locker(FLock);
+        if (FPath.isEmpty() || FCloseWhenSent || FThread.joinable())
+            return false;
+    }
     // Non-blocking, this fails with ENXIO until the reader has opened it.
     FWriter.Reset(::open(QFile::encodeName(FPath).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
     if (!FWriter.IsValid())
         return false;
-    FNotifier = std::make_unique<QSocketNotifier>(FWriter.Get(), QSocketNotifier::Write);
-    FNotifier->setEnabled(false);
-    connect(FNotifier.get(), &QSocketNotifier::activated, this, [this] { WriteSome(); });
+    FOpen = true;
+    FThread = std::thread([this] { Run(); });
     return true;
+}
+
+bool TFramePipe::Busy() const
+{
+    std::lock_guard locker(FLock);
+    return !FQueue.empty();
+}
+
+bool TFramePipe::Full() const
+{
+    std::lock_guard locker(FLock);
+    return qsizetype(FQueue.size()) >= FQueueLength;
+}
+
+bool TFramePipe::Send(const QImage& frame)
+{
+    {
+        std::lock_guard locker(FLock);
+        if (FOpen && !FCloseWhenSent && !FStop && qsizetype(FQueue.size()) < FQueueLength) {
+            FQueue.push_back(frame);
+            FChanged.notify_all();
+            return true;
+        }
+    }
+    ++FFramesDropped;
+    return false;
 }
 
 void TFramePipe::SetPipeSize(qsizetype bytes)
@@ -106,83 +133,111 @@ void TFramePipe::SetPipeSize(qsizetype bytes)
     }
 }
 
-bool TFramePipe::Send(const QImage& frame)
+void TFramePipe::Run()
 {
-    if (!FWriter.IsValid() || Busy() || FCloseWhenSent) {
-        ++FFramesDropped;
-        return false;
+    for (;;) {
+        QImage frame;
+        {
+            std::unique_lock locker(FLock);
+            FChanged.wait(locker, [this] { return FStop || FCloseWhenSent || !FQueue.empty(); });
+            if (FStop)
+                return;
+            if (FQueue.empty()) {
+                // The end of the stream: the encoder finishes its file.
+                FOpen = false;
+                FWriter.Reset();
+                return;
+            }
+            frame = FQueue.front();
+        }
+        if (FFramesWritten == 0)
+            SetPipeSize(frame.sizeInBytes());
+        const bool sent = WriteFrame(frame);
+        // The frame's reference goes before the queue's, so the caller finds
+        // the image detached as soon as it leaves the queue.
+        frame = QImage();
+        std::lock_guard locker(FLock);
+        if (FStop)
+            return;
+        if (!sent) {
+            // The reader has gone, or the pipe failed: nothing more can be
+            // sent, and the caller hears of it from its own thread.
+            FOpen = false;
+            FQueue.clear();
+            FWriter.Reset();
+            FChanged.notify_all();
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (OnBroken)
+                        OnBroken();
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+        FQueue.pop_front();
+        ++FFramesWritten;
+        FChanged.notify_all();
     }
-    if (FFramesWritten == 0)
-        SetPipeSize(frame.sizeInBytes());
-    FFrame = frame;
-    FOffset = 0;
-    WriteSome();
-    return true;
 }
 
-void TFramePipe::WriteSome()
+bool TFramePipe::WriteFrame(const QImage& frame)
 {
-    if (FFrame.isNull() || !FWriter.IsValid())
-        return;
-    const uchar* bytes = FFrame.constBits();
-    const qsizetype size = FFrame.sizeInBytes();
-    while (FOffset < size) {
+    const uchar* bytes = frame.constBits();
+    const qsizetype size = frame.sizeInBytes();
+    qsizetype offset = 0;
+    while (offset < size) {
         const ssize_t n =
-            WriteWithoutSignal(FWriter.Get(), bytes + FOffset, static_cast<size_t>(size - FOffset));
+            WriteWithoutSignal(FWriter.Get(), bytes + offset, static_cast<size_t>(size - offset));
         if (n > 0) {
-            FOffset += n;
+            offset += n;
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            FNotifier->setEnabled(true);
-            return;
+            pollfd ready[2] = {{FWriter.Get(), POLLOUT, 0}, {FWake.Handle(), POLLIN, 0}};
+            if (::poll(ready, 2, -1) < 0 && errno != EINTR)
+                return false;
+            if (ready[1].revents & POLLIN)
+                return false; // Close() wants the writer gone
+            continue;
         }
-        // The reader has gone (EPIPE) or the pipe failed: nothing more can
-        // be sent.
-        FFrame = QImage();
-        Close();
-        if (OnBroken)
-            OnBroken();
-        return;
+        return false;
     }
-    FrameSent();
-}
-
-void TFramePipe::FrameSent()
-{
-    FNotifier->setEnabled(false);
-    // Dropping our reference lets the caller capture into the same image
-    // again without a copy.
-    FFrame = QImage();
-    FOffset = 0;
-    ++FFramesWritten;
-    if (FCloseWhenSent)
-        Close();
+    return true;
 }
 
 void TFramePipe::CloseWhenSent()
 {
+    std::lock_guard locker(FLock);
     FCloseWhenSent = true;
-    if (!Busy())
-        Close();
+    if (!FThread.joinable()) {
+        FOpen = false;
+        FWriter.Reset();
+    }
+    FChanged.notify_all();
 }
 
 void TFramePipe::Finish(int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (Busy() && FWriter.IsValid() && !deadline.hasExpired()) {
-        pollfd ready{FWriter.Get(), POLLOUT, 0};
-        if (::poll(&ready, 1, static_cast<int>(deadline.remainingTime())) > 0)
-            WriteSome();
-    }
+    std::unique_lock locker(FLock);
+    FChanged.wait_for(locker, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                      [this] { return FQueue.empty() || !FOpen; });
 }
 
 void TFramePipe::Close()
 {
-    FCloseWhenSent = true;
-    FNotifier.reset();
-    FFrame = QImage();
+    {
+        std::lock_guard locker(FLock);
+        FCloseWhenSent = true;
+        FStop = true;
+        FChanged.notify_all();
+    }
+    FWake.Signal();
+    if (FThread.joinable())
+        FThread.join();
+    FOpen = false;
+    FQueue.clear();
     FWriter.Reset();
 }

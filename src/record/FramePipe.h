@@ -6,22 +6,29 @@
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
-
-class QSocketNotifier;
+#include <mutex>
+#include <thread>
 
 // The named pipe through which region recordings hand raw frames to the
-// encoder: a FIFO in a private temporary folder, written without ever
-// blocking the user-interface thread. A frame that does not fit into the
-// pipe at once is finished as the encoder reads; a frame offered meanwhile
-// is dropped, never interleaved, so the raw stream never loses its framing.
-// User-interface thread only; the folder and the FIFO go with the object.
+// encoder: a FIFO in a private temporary folder. A writer thread of its own
+// feeds the FIFO, so the user-interface thread never waits for the encoder
+// and the encoder never waits for the user-interface thread. A few frames
+// may queue to ride out the encoder's uneven pace; a frame offered while the
+// queue is full is dropped whole, never interleaved, so the raw stream never
+// loses its framing. The object is used from the user-interface thread; the
+// folder and the FIFO go with it.
 class TFramePipe : public QObject
 {
     Q_OBJECT
 public:
-    TFramePipe();
+    // `queueLength` frames may wait for the encoder, the one being written
+    // included.
+    explicit TFramePipe(int queueLength = 3);
     ~TFramePipe() override;
 
     // Makes the private folder and the FIFO in it. False with the system's
@@ -31,47 +38,59 @@ public:
     QString Folder() const { return FFolder ? FFolder->path() : QString(); }
     QString ErrorText() const { return FErrorText; }
 
-    // Opens the writing end once the reader has opened the FIFO; until then
-    // (and after Close) false.
+    // Opens the writing end once the reader has opened the FIFO, and starts
+    // the writer; until then (and after the end of the stream) false.
     bool TryOpen();
-    bool IsOpen() const { return FWriter.IsValid(); }
-    // A frame is still on its way into the pipe.
-    bool Busy() const { return !FFrame.isNull(); }
+    bool IsOpen() const { return FOpen; }
+    // Frames are still waiting or on their way into the pipe.
+    bool Busy() const;
+    // The next frame offered would be dropped.
+    bool Full() const;
 
-    // Starts sending `frame` (its bytes as they lie in memory, all rows
-    // contiguous); the image is kept, unchanged, until it has been sent.
-    // False, and the frame counted as dropped, while the previous frame is
-    // still on its way or the pipe is not open.
+    // Queues `frame` (its bytes as they lie in memory, all rows contiguous).
+    // The pipe keeps a reference until the frame has been sent, so the
+    // caller must not paint into an image that is not detached again.
+    // False, and the frame counted as dropped, while the queue is full or
+    // the pipe is not open.
     bool Send(const QImage& frame);
     // Closes the writing end, so the reader sees the end of the stream,
-    // once the frame in progress has been sent (at once when none is).
+    // once the queued frames have been sent (at once when none are).
     void CloseWhenSent();
-    // Sends the rest of the frame in progress, waiting at most `timeoutMs`
-    // for the reader (blocks: for the end of a recording only).
+    // Waits at most `timeoutMs` for the queued frames to be sent (blocks:
+    // for the end of a recording only).
     void Finish(int timeoutMs);
-    // Closes the writing end now; a frame in progress is cut short.
+    // Stops the writer and closes the writing end now; a frame in progress
+    // is cut short.
     void Close();
 
     int FramesWritten() const { return FFramesWritten; }
     int FramesDropped() const { return FFramesDropped; }
     void CountDropped() { ++FFramesDropped; }
 
-    // Called once when the reader has gone (the pipe is then closed).
+    // Called once, on the user-interface thread, when the reader has gone
+    // (the pipe is then closed).
     std::function<void()> OnBroken;
 
 private:
-    void WriteSome();
-    void FrameSent();
+    void Run();
+    bool WriteFrame(const QImage& frame);
     void SetPipeSize(qsizetype bytes);
 
+    const int FQueueLength;
     std::unique_ptr<QTemporaryDir> FFolder;
     QString FPath;
     QString FErrorText;
-    TFileHandle FWriter;
-    std::unique_ptr<QSocketNotifier> FNotifier;
-    QImage FFrame;
-    qsizetype FOffset = 0;
+    TFileHandle FWriter; // the writer thread's while it runs
+    TEvent FWake;        // tells a writer blocked on a full pipe to stop
+    std::thread FThread;
+
+    mutable std::mutex FLock; // guards the members below it
+    std::condition_variable FChanged;
+    std::deque<QImage> FQueue; // the front one is being written
     bool FCloseWhenSent = false;
-    int FFramesWritten = 0;
-    int FFramesDropped = 0;
+    bool FStop = false;
+
+    std::atomic<bool> FOpen = false;
+    std::atomic<int> FFramesWritten = 0;
+    std::atomic<int> FFramesDropped = 0;
 };

@@ -16,6 +16,11 @@ namespace {
 
 const QString InitialRecTime = QStringLiteral("00:00:00.00");
 
+// Region frames that may wait for the encoder, the one it is reading
+// included: about 100 ms at the frame rate, enough for the encoder's uneven
+// pace; an encoder slower than that for longer drops frames instead.
+constexpr int FramesQueued = 3;
+
 // Always in quotation marks, as the encoder's command line has its paths,
 // and escaped so the runner's splitting gives the text back unchanged.
 QString Quoted(const QString& text)
@@ -229,12 +234,12 @@ void TRecorder::Start(TCapture& capture, TFuncOfRect rect)
     FRect = std::move(rect);
 
     const QRect first = FRect ? FRect() : QRect();
-    FFrame = QImage(FrameSize(first.size()), QImage::Format_RGB32);
-    FFrame.fill(Qt::black);
+    FFrames.clear();
+    FFrames.emplace_back(FrameSize(first.size()), QImage::Format_RGB32);
     for (const QRect& monitor : capture.Screen().Monitors())
         FScreenBounds = FScreenBounds.united(monitor);
 
-    FPipe = std::make_unique<TFramePipe>();
+    FPipe = std::make_unique<TFramePipe>(FramesQueued);
     if (!FPipe->Create()) {
         FailStart(FPipe->ErrorText());
         return;
@@ -244,7 +249,7 @@ void TRecorder::Start(TCapture& capture, TFuncOfRect rect)
         FTimer.stop();
     };
     FTimer.start();
-    StartEncoder(RegionSource(FPipe->Path(), FFrame.size()));
+    StartEncoder(RegionSource(FPipe->Path(), FFrames.front().size()));
 }
 
 void TRecorder::Start(TCapture& capture)
@@ -341,19 +346,33 @@ void TRecorder::VirtualTick()
         return;
     if (!FPipe->IsOpen() && !FPipe->TryOpen())
         return;
-    if (FPipe->Busy()) {
+    if (FPipe->Full()) {
         FPipe->CountDropped();
         return;
     }
+    QImage& frame = FreeFrame();
     const QRect rect = FRect();
-    const QRect copied(rect.topLeft(), rect.size().boundedTo(FFrame.size()));
+    const QRect copied(rect.topLeft(), rect.size().boundedTo(frame.size()));
     // Pixels the copy does not reach (a smaller region, the region partly
     // off the screen) would keep an earlier frame's content.
-    if (copied.size() != FFrame.size() || !FScreenBounds.contains(copied))
-        FFrame.fill(Qt::black);
+    if (copied.size() != frame.size() || !FScreenBounds.contains(copied))
+        frame.fill(Qt::black);
     if (!copied.isEmpty())
-        FCapture->CaptureCanvas(FFrame, copied);
-    FPipe->Send(FFrame);
+        FCapture->CaptureCanvas(frame, copied);
+    FPipe->Send(frame);
+}
+
+QImage& TRecorder::FreeFrame()
+{
+    // Frames still queued in the pipe are shared with it; painting into one
+    // would copy it first. A free one is reused, else one more is made, up
+    // to one more than the pipe can queue, so there is always a free one.
+    for (QImage& frame : FFrames) {
+        if (frame.isDetached())
+            return frame;
+    }
+    FFrames.emplace_back(FFrames.front().size(), FFrames.front().format());
+    return FFrames.back();
 }
 
 void TRecorder::CmdNewLine(const QString& newLine, TOutputType outputType)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 class TCapture;
 class TFramePipe;
@@ -131,6 +132,7 @@ private:
     void CmdNewLine(const QString& newLine, TOutputType outputType);
     void CmdTerminated();
     void VirtualTick();
+    QImage& FreeFrame();
     void WriteLog(const QString& line);
     // Ends a recording that failed before the encoder ran, as the runner's
     // end would: the error report and Ended arrive from the event loop.
@@ -144,7 +146,8 @@ private:
     std::unique_ptr<TFramePipe> FPipe;
     QTimer FTimer;
     QTimer FStopTimer;
-    QImage FFrame;
+    // Region frames: the one being painted and those queued for the encoder.
+    std::vector<QImage> FFrames;
     QRect FScreenBounds;
     TFuncOfRect FRect;
     QString FDriver;

@@ -416,6 +416,51 @@ private slots:
         QVERIFY(recorder.FramesWritten() >= 1);
     }
 
+    // An encoder that falls behind costs frames, never the user interface's
+    // pace or the stream's framing: the ticks go on, the frames that do not
+    // fit are dropped whole and counted, and every frame that reaches the
+    // encoder is complete.
+    void encoderFallingBehind()
+    {
+        RequireDesktop();
+        const QString received = FFolder.filePath("behind/received.raw");
+        TRecorder recorder;
+        recorder.FFFMpeg = FakeEncoder("prev=\n"
+                                       "for a; do [ \"$prev\" = -i ] && fifo=$a; prev=$a; done\n"
+                                       "exec 3<\"$fifo\"\n"
+                                       "sleep 1.5\n"
+                                       "cat <&3 >\"" + received + "\"\n");
+        recorder.FOutput = FFolder.filePath("behind/V-001.mp4");
+        QStringList errors;
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
+            errors << text;
+            handled = true;
+        });
+        const QSize size(320, 240);
+        recorder.Start(*FCapture, [&] { return QRect(QPoint(0, 0), size); });
+        // The event loop never waits for the encoder: no gap between two
+        // turns comes near the encoder's pause.
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        qint64 longestGap = 0;
+        while (clock.elapsed() < 1200) {
+            QTest::qWait(10);
+            longestGap = std::max(longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+        }
+        QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
+        QVERIFY(recorder.FramesDropped() > 0);
+        recorder.Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 10000);
+        QCOMPARE(errors, QStringList());
+        const qint64 frameBytes = qint64(size.width()) * size.height() * 4;
+        QVERIFY(recorder.FramesWritten() >= 1);
+        QCOMPARE(QFileInfo(received).size(), recorder.FramesWritten() * frameBytes);
+        qInfo("falling behind: %d frames written, %d dropped, longest event-loop gap %lld ms",
+              recorder.FramesWritten(), recorder.FramesDropped(), longestGap);
+    }
+
     // A missing encoder ends the recording at once with one clear error box,
     // and leaves no FIFO folder behind.
     void missingEncoder_data()
