@@ -1,0 +1,234 @@
+// Text recognition as a capture to a TXT file does it: a fixed set of
+// rendered 1920x1080 screens of known English and Korean text, each
+// recognised with and without the three-fold enlargement. Reports the time
+// from the capture to the recognised text and the character error rate
+// (edit distance over the reference length, with every run of white space
+// counted as one space, and once more without any spaces).
+//   bench_ocr [SCREEN-NAME...]   (no names: every screen)
+#include "RtOcr.h"
+#include "ScaleBox.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QStringList>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct TScreen
+{
+    const char* Name;
+    const char* LanguageTag;
+    const char* Family;
+    int PixelSize;
+    bool Korean;
+    QRgb Ink = qRgb(25, 25, 25);
+    QRgb Paper = qRgb(255, 255, 255);
+};
+
+// Screens of a document, of small interface text (one of them grey on grey)
+// and of large text, in the fonts a Debian desktop shows these scripts in.
+const TScreen Screens[] = {
+    {"english-16px", "en", "DejaVu Sans", 16, false},
+    {"english-12px", "en", "DejaVu Sans", 12, false},
+    {"english-grey", "en", "DejaVu Sans", 11, false, qRgb(90, 90, 90), qRgb(236, 236, 232)},
+    {"english-24px", "en", "DejaVu Sans", 24, false},
+    {"korean-16px", "ko", "Noto Sans CJK KR", 16, true},
+    {"korean-24px", "ko", "Noto Sans CJK KR", 24, true},
+};
+
+const char* const EnglishWords[] = {
+    "the", "capture", "window", "screen", "file", "settings", "of", "and", "to", "picture",
+    "region", "saved", "folder", "clipboard", "printer", "upload", "recording", "text", "in",
+    "is", "for", "with", "on", "that", "menu", "select", "open", "close", "report", "monday",
+    "quarter", "budget", "meeting", "review", "project", "2026", "version", "update", "page",
+    "network", "service", "address", "server", "request", "answer", "error", "message",
+    "desktop", "monitor", "display", "colour", "value", "number", "total", "amount", "price",
+    "customer", "order", "delivery", "invoice", "account", "balance", "December", "Tuesday",
+    "London", "Berlin", "Seoul", "morning", "evening", "library", "history", "science",
+    "question", "example", "important", "different", "following", "without", "between",
+    "because", "through", "another", "however", "should", "could", "would", "before", "after",
+    "3.14", "1,250", "42%", "user", "name", "password", "email", "phone", "status", "active"};
+
+const char* const KoreanWords[] = {
+    "화면", "캡쳐", "파일", "저장", "설정", "창", "영역", "클립보드", "프린터", "업로드",
+    "녹화", "텍스트", "폴더", "메뉴", "선택", "열기", "닫기", "보고서", "회의", "예산",
+    "프로젝트", "버전", "업데이트", "페이지", "네트워크", "서비스", "주소", "서버", "요청",
+    "응답", "오류", "메시지", "모니터", "색상", "숫자", "합계", "가격", "고객", "주문",
+    "배송", "계정", "잔액", "서울", "부산", "아침", "저녁", "도서관", "역사", "과학",
+    "질문", "예시", "중요한", "다른", "다음", "사용자", "이름", "비밀번호", "전화", "상태",
+    "오늘", "내일", "학교", "회사", "사람", "시간", "문서", "그림", "작업"};
+
+// The same pseudo-random text on every run.
+class TRandom
+{
+public:
+    explicit TRandom(quint32 seed) : FState(seed) {}
+    int Next(int bound)
+    {
+        FState = FState * 1103515245u + 12345u;
+        return int((FState >> 16) % quint32(bound));
+    }
+
+private:
+    quint32 FState;
+};
+
+// Lines of words filling the screen; their text is the reference.
+QImage Render(const TScreen& screen, QStringList& lines)
+{
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    image.fill(QColor(screen.Paper));
+    QPainter painter(&image);
+    QFont font(QString::fromLatin1(screen.Family));
+    font.setPixelSize(screen.PixelSize);
+    painter.setFont(font);
+    painter.setPen(QColor(screen.Ink));
+    const QFontMetrics metrics(font);
+    const int margin = 40;
+    const int lineHeight = metrics.height() * 3 / 2;
+    TRandom random(20261210u + quint32(screen.PixelSize));
+    const int wordCount = screen.Korean ? int(std::size(KoreanWords)) : int(std::size(EnglishWords));
+    for (int y = margin + metrics.ascent(); y + metrics.descent() < image.height() - margin;
+         y += lineHeight) {
+        QString line;
+        for (;;) {
+            const int index = random.Next(wordCount);
+            const QString word = QString::fromUtf8(screen.Korean ? KoreanWords[index]
+                                                                 : EnglishWords[index]);
+            const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+            if (metrics.horizontalAdvance(longer) > image.width() - 2 * margin)
+                break;
+            line = longer;
+        }
+        painter.drawText(margin, y, line);
+        lines << line;
+    }
+    return image;
+}
+
+int EditDistance(const QString& a, const QString& b)
+{
+    std::vector<int> row(size_t(b.size()) + 1);
+    for (qsizetype j = 0; j <= b.size(); ++j)
+        row[size_t(j)] = int(j);
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = int(i);
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const int above = row[size_t(j)];
+            row[size_t(j)] = std::min({above + 1, row[size_t(j - 1)] + 1,
+                                       diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[size_t(b.size())];
+}
+
+QString Normalized(const QString& text)
+{
+    return text.simplified();
+}
+
+// Korean spacing is loose, and the engine's spaces between Hangul words often
+// differ from the text's; the rate without any spaces shows the letters alone.
+QString WithoutSpaces(const QString& text)
+{
+    QString letters;
+    for (const QChar c : text) {
+        if (!c.isSpace())
+            letters += c;
+    }
+    return letters;
+}
+
+double ErrorRate(const QString& reference, const QString& text)
+{
+    return reference.isEmpty() ? 0.0 : 100.0 * EditDistance(reference, text) / reference.size();
+}
+
+bool Recognize(TRtOcr& ocr, const RtOcr::TLanguage& language, const QImage& picture,
+               RtOcr::TResult& result)
+{
+    ocr.SetPicture(picture);
+    QEventLoop loop;
+    bool done = false;
+    ocr.Recognize(language, [&](const RtOcr::TResult& r) {
+        result = r;
+        done = true;
+        loop.quit();
+    });
+    if (!done)
+        loop.exec();
+    return result.Status == RtOcr::stCompleted;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QStringList wanted = app.arguments().mid(1);
+    const RtOcr::TLanguages languages = TRtOcr::AvailableLanguages();
+    TRtOcr ocr;
+    int status = 0;
+    QString loadedTag;
+    std::printf("%-14s %-9s %9s %9s %8s %7s %12s\n", "screen", "enlarged", "enlarge", "to text",
+                "chars", "CER", "w/o spaces");
+    for (const TScreen& screen : Screens) {
+        if (!wanted.isEmpty() && !wanted.contains(QString::fromLatin1(screen.Name)))
+            continue;
+        const auto language =
+            std::find_if(languages.begin(), languages.end(), [&](const RtOcr::TLanguage& l) {
+                return l.LanguageTag == QLatin1String(screen.LanguageTag);
+            });
+        if (language == languages.end()) {
+            std::printf("%-14s no trained data for \"%s\"\n", screen.Name, screen.LanguageTag);
+            status = 1;
+            continue;
+        }
+        QStringList lines;
+        const QImage capture = Render(screen, lines);
+        const QString reference = Normalized(lines.join(QLatin1Char('\n')));
+        if (loadedTag != language->LanguageTag) {
+            // The model loads on first use; that is paid once, not per capture.
+            QImage tiny(64, 32, QImage::Format_RGB32);
+            tiny.fill(Qt::white);
+            RtOcr::TResult ignored;
+            QElapsedTimer load;
+            load.start();
+            Recognize(ocr, *language, tiny, ignored);
+            std::printf("%-14s model for \"%s\" loaded in %lld ms\n", "", screen.LanguageTag,
+                        load.elapsed());
+            loadedTag = language->LanguageTag;
+        }
+        for (const bool enlarge : {false, true}) {
+            QElapsedTimer clock;
+            clock.start();
+            const QImage picture = enlarge ? ScaleBox3x(capture) : capture;
+            const qint64 enlargeMs = clock.elapsed();
+            RtOcr::TResult result;
+            if (!Recognize(ocr, *language, picture, result)) {
+                std::printf("%-14s %-9s recognition failed\n", screen.Name, enlarge ? "3x" : "no");
+                status = 1;
+                continue;
+            }
+            const qint64 totalMs = clock.elapsed();
+            const QString text = Normalized(result.Text);
+            std::printf("%-14s %-9s %6lld ms %6lld ms %8lld %6.2f%% %11.2f%%\n", screen.Name,
+                        enlarge ? "3x" : "no", enlargeMs, totalMs,
+                        static_cast<long long>(reference.size()), ErrorRate(reference, text),
+                        ErrorRate(WithoutSpaces(reference), WithoutSpaces(text)));
+            std::fflush(stdout);
+        }
+    }
+    return status;
+}
