@@ -242,17 +242,32 @@ std::optional<TPaletted> Paletted(const QImage& bitmap)
 // ---------------------------------------------------------------------------
 // PNG
 
+// Where the encoded bytes go: a file, or memory when File is null.
 struct TPngSink
 {
     TOutputFile* File;
     char Message[256];
+    QByteArray* Memory = nullptr;
 };
 
 void PngWrite(png_structp png, png_bytep data, size_t length)
 {
     auto* sink = static_cast<TPngSink*>(png_get_io_ptr(png));
-    if (!sink->File->TryWrite(data, qint64(length)))
-        png_error(png, "write failed");
+    if (sink->File) {
+        if (!sink->File->TryWrite(data, qint64(length)))
+            png_error(png, "write failed");
+        return;
+    }
+    // No exception may cross the library's C frames; an allocation that
+    // fails ends the encoding through its own error path instead.
+    bool appended = false;
+    try {
+        sink->Memory->append(reinterpret_cast<const char*>(data), qsizetype(length));
+        appended = true;
+    } catch (...) {
+    }
+    if (!appended)
+        png_error(png, "out of memory");
 }
 
 void PngFlush(png_structp) {}
@@ -515,9 +530,12 @@ template <typename TFill> void ToClipboard(TFill fill) noexcept
 
 } // namespace
 
-void BitmapToPNGFile(const QImage& bitmap, const QString& fileName)
+namespace {
+
+// The PNG of `bitmap` into `sink`: indexed for pictures of fewer than 16
+// bits, truecolour otherwise.
+bool EncodePicturePng(const QImage& bitmap, TPngSink& sink)
 {
-    RequirePicture(bitmap, fileName);
     const std::optional<TPaletted> paletted = Paletted(bitmap);
     const QImage rows = paletted ? paletted->Image : Rows32(bitmap);
     std::vector<png_color> palette;
@@ -526,17 +544,36 @@ void BitmapToPNGFile(const QImage& bitmap, const QString& fileName)
             palette.push_back(png_color{png_byte(qRed(colour)), png_byte(qGreen(colour)),
                                         png_byte(qBlue(colour))});
     }
+    return EncodePng(rows, paletted ? palette.data() : nullptr, int(palette.size()),
+                     paletted ? paletted->BitDepth : 8, sink);
+}
 
+} // namespace
+
+void BitmapToPNGFile(const QImage& bitmap, const QString& fileName)
+{
+    RequirePicture(bitmap, fileName);
     TOutputFile file(fileName);
     TPngSink sink{&file, {}};
-    const bool encoded = EncodePng(rows, paletted ? palette.data() : nullptr, int(palette.size()),
-                                   paletted ? paletted->BitDepth : 8, sink);
+    const bool encoded = EncodePicturePng(bitmap, sink);
     if (file.Failed())
         throw ESaveError(file.WriteFailure());
     if (!encoded)
         throw ESaveError(QStringLiteral("Cannot write file \"%1\". %2")
                              .arg(fileName, QString::fromUtf8(sink.Message)));
     file.Commit();
+}
+
+QByteArray BitmapToPNGBytes(const QImage& bitmap)
+{
+    if (bitmap.isNull())
+        throw ESaveError(QStringLiteral("Cannot encode the picture as PNG. The picture is empty."));
+    QByteArray bytes;
+    TPngSink sink{nullptr, {}, &bytes};
+    if (!EncodePicturePng(bitmap, sink))
+        throw ESaveError(QStringLiteral("Cannot encode the picture as PNG. %1")
+                             .arg(QString::fromUtf8(sink.Message)));
+    return bytes;
 }
 
 void BitmapToJPGFile(const QImage& bitmap, const QString& fileName, std::uint8_t quality)

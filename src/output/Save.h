@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QRect>
 #include <QString>
@@ -47,6 +48,9 @@ public:
 // PLTE for indexed pictures only, IDAT chunks of at most 65,535 bytes, IEND;
 // every row filtered with Sub, deflate level 7.
 void BitmapToPNGFile(const QImage& bitmap, const QString& fileName);
+// The same PNG bytes in memory (for uploads: no file, so a full disk or a
+// read-only temporary folder cannot stop them).
+QByteArray BitmapToPNGBytes(const QImage& bitmap);
 
 // Baseline JFIF, 4:2:0, the library's quality scaling with baseline tables;
 // `quality` 0 counts as 1, above 100 as 100.

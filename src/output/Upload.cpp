@@ -7,14 +7,12 @@
 #include "Translate.h"
 #include "Wait.h"
 
-#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QRandomGenerator>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QUrl>
 #include <QWidget>
 #include <limits>
@@ -65,22 +63,6 @@ private:
 QByteArray Hex8(quint32 value)
 {
     return QByteArray::number(value, 16).toUpper().rightJustified(8, '0');
-}
-
-// The PNG writer of the file destinations, so an upload carries the same
-// bytes a PNG file would. It writes files only; a private folder keeps the
-// picture from anyone else while it passes through.
-QByteArray EncodePng(const QImage& bitmap)
-{
-    QTemporaryDir dir;
-    if (!dir.isValid())
-        return {};
-    const QString path = dir.filePath(QStringLiteral("vorantu.png"));
-    BitmapToPNGFile(bitmap, path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 } // namespace
@@ -224,9 +206,9 @@ QString UploadImage(const QImage& bitmap, const QString& host, const TUploadProg
                     const THttpLimits& limits)
 {
     try {
-        const QByteArray png = EncodePng(bitmap);
-        if (png.isEmpty())
-            return {};
+        // The PNG writer of the file destinations: an upload carries the
+        // bytes a PNG file would.
+        const QByteArray png = BitmapToPNGBytes(bitmap);
         const std::optional<TUploadRequest> request = BuildUploadRequest(png, host);
         if (!request)
             return {};

@@ -548,6 +548,8 @@ private slots:
 
         QCOMPARE(Difference(DecodeWithQt(path), picture), QString());
         QCOMPARE(Difference(DecodeWithFfmpeg(path), picture), QString());
+        // An upload carries exactly what the file holds.
+        QCOMPARE(BitmapToPNGBytes(picture), file);
     }
 
     void Jpeg_data()
@@ -938,6 +940,8 @@ private slots:
         const QString path = Path(QStringLiteral("empty.") + Extension(writer));
         QVERIFY_THROWS_EXCEPTION(ESaveError, Write(writer, QImage(), path));
         QVERIFY(!QFile::exists(path));
+        if (writer == TWriter::Png)
+            QVERIFY_THROWS_EXCEPTION(ESaveError, BitmapToPNGBytes(QImage()));
     }
 
     // The encoders refuse these; the capture must not vanish without a word.
