@@ -45,26 +45,30 @@ const TScreen Screens[] = {
 };
 
 const char* const EnglishWords[] = {
-    "the", "capture", "window", "screen", "file", "settings", "of", "and", "to", "picture",
-    "region", "saved", "folder", "clipboard", "printer", "upload", "recording", "text", "in",
-    "is", "for", "with", "on", "that", "menu", "select", "open", "close", "report", "monday",
-    "quarter", "budget", "meeting", "review", "project", "2026", "version", "update", "page",
-    "network", "service", "address", "server", "request", "answer", "error", "message",
-    "desktop", "monitor", "display", "colour", "value", "number", "total", "amount", "price",
-    "customer", "order", "delivery", "invoice", "account", "balance", "December", "Tuesday",
-    "London", "Berlin", "Seoul", "morning", "evening", "library", "history", "science",
-    "question", "example", "important", "different", "following", "without", "between",
-    "because", "through", "another", "however", "should", "could", "would", "before", "after",
-    "3.14", "1,250", "42%", "user", "name", "password", "email", "phone", "status", "active"};
+    "the",      "capture", "window",    "screen",  "file",      "settings",  "of",
+    "and",      "to",      "picture",   "region",  "saved",     "folder",    "clipboard",
+    "printer",  "upload",  "recording", "text",    "in",        "is",        "for",
+    "with",     "on",      "that",      "menu",    "select",    "open",      "close",
+    "report",   "monday",  "quarter",   "budget",  "meeting",   "review",    "project",
+    "2026",     "version", "update",    "page",    "network",   "service",   "address",
+    "server",   "request", "answer",    "error",   "message",   "desktop",   "monitor",
+    "display",  "colour",  "value",     "number",  "total",     "amount",    "price",
+    "customer", "order",   "delivery",  "invoice", "account",   "balance",   "December",
+    "Tuesday",  "London",  "Berlin",    "Seoul",   "morning",   "evening",   "library",
+    "history",  "science", "question",  "example", "important", "different", "following",
+    "without",  "between", "because",   "through", "another",   "however",   "should",
+    "could",    "would",   "before",    "after",   "3.14",      "1,250",     "42%",
+    "user",     "name",    "password",  "email",   "phone",     "status",    "active"};
 
 const char* const KoreanWords[] = {
-    "화면", "캡쳐", "파일", "저장", "설정", "창", "영역", "클립보드", "프린터", "업로드",
-    "녹화", "텍스트", "폴더", "메뉴", "선택", "열기", "닫기", "보고서", "회의", "예산",
-    "프로젝트", "버전", "업데이트", "페이지", "네트워크", "서비스", "주소", "서버", "요청",
-    "응답", "오류", "메시지", "모니터", "색상", "숫자", "합계", "가격", "고객", "주문",
-    "배송", "계정", "잔액", "서울", "부산", "아침", "저녁", "도서관", "역사", "과학",
-    "질문", "예시", "중요한", "다른", "다음", "사용자", "이름", "비밀번호", "전화", "상태",
-    "오늘", "내일", "학교", "회사", "사람", "시간", "문서", "그림", "작업"};
+    "화면",   "캡쳐",   "파일",     "저장", "설정",     "창",     "영역",     "클립보드", "프린터",
+    "업로드", "녹화",   "텍스트",   "폴더", "메뉴",     "선택",   "열기",     "닫기",     "보고서",
+    "회의",   "예산",   "프로젝트", "버전", "업데이트", "페이지", "네트워크", "서비스",   "주소",
+    "서버",   "요청",   "응답",     "오류", "메시지",   "모니터", "색상",     "숫자",     "합계",
+    "가격",   "고객",   "주문",     "배송", "계정",     "잔액",   "서울",     "부산",     "아침",
+    "저녁",   "도서관", "역사",     "과학", "질문",     "예시",   "중요한",   "다른",     "다음",
+    "사용자", "이름",   "비밀번호", "전화", "상태",     "오늘",   "내일",     "학교",     "회사",
+    "사람",   "시간",   "문서",     "그림", "작업"};
 
 // The same pseudo-random text on every run.
 class TRandom
@@ -95,14 +99,15 @@ QImage Render(const TScreen& screen, QStringList& lines)
     const int margin = 40;
     const int lineHeight = metrics.height() * 3 / 2;
     TRandom random(20261210u + quint32(screen.PixelSize));
-    const int wordCount = screen.Korean ? int(std::size(KoreanWords)) : int(std::size(EnglishWords));
+    const int wordCount =
+        screen.Korean ? int(std::size(KoreanWords)) : int(std::size(EnglishWords));
     for (int y = margin + metrics.ascent(); y + metrics.descent() < image.height() - margin;
          y += lineHeight) {
         QString line;
         for (;;) {
             const int index = random.Next(wordCount);
-            const QString word = QString::fromUtf8(screen.Korean ? KoreanWords[index]
-                                                                 : EnglishWords[index]);
+            const QString word =
+                QString::fromUtf8(screen.Korean ? KoreanWords[index] : EnglishWords[index]);
             const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
             if (metrics.horizontalAdvance(longer) > image.width() - 2 * margin)
                 break;
@@ -124,8 +129,8 @@ int EditDistance(const QString& a, const QString& b)
         row[0] = int(i);
         for (qsizetype j = 1; j <= b.size(); ++j) {
             const int above = row[size_t(j)];
-            row[size_t(j)] = std::min({above + 1, row[size_t(j - 1)] + 1,
-                                       diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            row[size_t(j)] = std::min(
+                {above + 1, row[size_t(j - 1)] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
             diagonal = above;
         }
     }

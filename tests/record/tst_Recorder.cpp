@@ -429,7 +429,8 @@ private slots:
                                        "for a; do [ \"$prev\" = -i ] && fifo=$a; prev=$a; done\n"
                                        "exec 3<\"$fifo\"\n"
                                        "sleep 1.5\n"
-                                       "cat <&3 >\"" + received + "\"\n");
+                                       "cat <&3 >\"" +
+                                       received + "\"\n");
         recorder.FOutput = FFolder.filePath("behind/V-001.mp4");
         QStringList errors;
         recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
@@ -652,8 +653,8 @@ private slots:
         MovePointer(QPoint(500, 500));
         TRecorder recorder;
         recorder.FFFMpeg = FFFMpeg;
-        recorder.FOutput = FFolder.filePath(
-            QStringLiteral("limit %1 %2/V-001.mp4").arg(region).arg(soundServer));
+        recorder.FOutput =
+            FFolder.filePath(QStringLiteral("limit %1 %2/V-001.mp4").arg(region).arg(soundServer));
         recorder.FLimitSeconds = 2;
         recorder.FAudio = true;
         QStringList errors;
