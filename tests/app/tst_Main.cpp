@@ -3,6 +3,7 @@
 #include "Config.h"
 #include "HotKey.h"
 #include "Main.h"
+#include "MainWindowFixture.h"
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
 #include "Translate.h"
@@ -60,14 +61,6 @@ void Xdotool(const QStringList& arguments)
 void MovePointer(int x, int y)
 {
     Xdotool({"mousemove", "--sync", QString::number(x), QString::number(y)});
-}
-
-QString ConfigText()
-{
-    QFile file(TConfig::FileFor(ProgramConfigPath));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
 }
 
 QStringList Files(const QString& folder)
@@ -153,22 +146,10 @@ public slots:
 
 } // namespace
 
-class TTestMain : public QObject
+class TTestMain : public QObject, private TMainWindowFixture
 {
     Q_OBJECT
 private:
-    TPlatform FPlatform;
-    std::unique_ptr<TFrmVorantu> FWindow;
-    QString FSave;
-
-    template <typename T> T* Find(const char* name)
-    {
-        T* child = FWindow->findChild<T*>(QLatin1String(name));
-        if (!child)
-            qFatal("no component %s", name);
-        return child;
-    }
-
     void Select(const char* selector, int index)
     {
         Find<QComboBox>(selector)->setCurrentIndex(index);
@@ -179,16 +160,10 @@ private:
 private slots:
     void initTestCase()
     {
-        FSave = QDir::homePath() + "/shots";
-        QDir().mkpath(FSave);
         // No recognition data here, so the TXT destination is refused.
         QDir().mkpath(QDir::homePath() + "/no-tessdata");
         qputenv("TESSDATA_PREFIX", (QDir::homePath() + "/no-tessdata").toLocal8Bit());
-        TConfig config(ProgramConfigPath);
-        WriteSetting(config, Setting::Path, FSave);
-        WriteSetting(config, Setting::Sound, 1);
-        FPlatform = LoadPlatform();
-        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        MakeMainWindow();
         FWindow->ShowMainWindow();
         QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
     }

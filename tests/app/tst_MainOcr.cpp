@@ -1,6 +1,7 @@
 #include "Boxes.h"
 #include "Config.h"
 #include "Main.h"
+#include "MainWindowFixture.h"
 #include "TestEnvironment.h"
 
 #include <QComboBox>
@@ -44,14 +45,10 @@ private:
 } // namespace
 
 // The TXT destination as the controller runs it.
-class TTestMainOcr : public QObject
+class TTestMainOcr : public QObject, private TMainWindowFixture
 {
     Q_OBJECT
 private:
-    TPlatform FPlatform;
-    std::unique_ptr<TFrmVorantu> FWindow;
-    QString FSave;
-
     QByteArray CaptureText(const QStringList& lines)
     {
         for (const QString& name : QDir(FSave).entryList(QDir::Files))
@@ -78,14 +75,7 @@ private:
 private slots:
     void initTestCase()
     {
-        FSave = QDir::homePath() + "/shots";
-        QDir().mkpath(FSave);
-        TConfig config(ProgramConfigPath);
-        WriteSetting(config, Setting::Path, FSave);
-        WriteSetting(config, Setting::Sound, 1);
-        WriteSetting(config, Setting::Mouse, false);
-        FPlatform = LoadPlatform();
-        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        MakeMainWindow([](TConfig& config) { WriteSetting(config, Setting::Mouse, false); });
         auto* languages = FWindow->findChild<QComboBox*>("ChkOCR_lang");
         QVERIFY(languages->count() >= 7);
         languages->setCurrentIndex(languages->findText("English"));

@@ -2,6 +2,7 @@
 #include "Config.h"
 #include "IExplorer.h"
 #include "Main.h"
+#include "MainWindowFixture.h"
 #include "PageServer.h"
 #include "TestEnvironment.h"
 #include "WebBrowser.h"
@@ -12,13 +13,10 @@
 #include <QFile>
 
 // The web page area as the controller drives it.
-class TTestMainWeb : public QObject
+class TTestMainWeb : public QObject, private TMainWindowFixture
 {
     Q_OBJECT
 private:
-    TPlatform FPlatform;
-    std::unique_ptr<TFrmVorantu> FWindow;
-    QString FSave;
 
     TFrmIExplorer* Browser() const
     {
@@ -28,22 +26,10 @@ private:
         return nullptr;
     }
 
-    QString ConfigText() const
-    {
-        QFile file(TConfig::FileFor(ProgramConfigPath));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
-
 private slots:
     void initTestCase()
     {
-        FSave = QDir::homePath() + "/shots";
-        QDir().mkpath(FSave);
-        TConfig config(ProgramConfigPath);
-        WriteSetting(config, Setting::Path, FSave);
-        WriteSetting(config, Setting::Sound, 1);
-        FPlatform = LoadPlatform();
-        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        MakeMainWindow();
         FWindow->ShowMainWindow();
     }
 

@@ -1,6 +1,7 @@
 #include "Boxes.h"
 #include "Config.h"
 #include "Main.h"
+#include "MainWindowFixture.h"
 #include "TestEnvironment.h"
 
 #include <QComboBox>
@@ -29,29 +30,14 @@ QJsonObject Probe(const QString& file)
 } // namespace
 
 // Recording from the trigger, as the controller and the recording control run it.
-class TTestRecording : public QObject
+class TTestRecording : public QObject, private TMainWindowFixture
 {
     Q_OBJECT
 private:
-    TPlatform FPlatform;
-    std::unique_ptr<TFrmVorantu> FWindow;
-    QString FSave;
-
-    template <typename T> T* Find(const char* name)
-    {
-        return FWindow->findChild<T*>(QLatin1String(name));
-    }
-
 private slots:
     void initTestCase()
     {
-        FSave = QDir::homePath() + "/shots";
-        QDir().mkpath(FSave);
-        TConfig config(ProgramConfigPath);
-        WriteSetting(config, Setting::Path, FSave);
-        WriteSetting(config, Setting::Sound, 1);
-        FPlatform = LoadPlatform();
-        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        MakeMainWindow();
         FWindow->ShowMainWindow();
     }
 
