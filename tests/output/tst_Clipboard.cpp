@@ -1,3 +1,4 @@
+#include "Boxes.h"
 #include "Pictures.h"
 #include "Save.h"
 #include "TestEnvironment.h"
@@ -11,36 +12,6 @@
 #include <xcb/xcb.h>
 
 namespace {
-
-// Closes every message box the code under test shows and remembers the last.
-class TBoxWatcher : public QObject
-{
-public:
-    TBoxWatcher()
-    {
-        connect(&FTimer, &QTimer::timeout, this, [this] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(widget);
-                if (!box || !box->isVisible())
-                    continue;
-                ++Count;
-                Text = box->text();
-                Caption = box->windowTitle();
-                Icon = box->icon();
-                box->accept();
-            }
-        });
-        FTimer.start(20);
-    }
-
-    int Count = 0;
-    QString Text;
-    QString Caption;
-    QMessageBox::Icon Icon = QMessageBox::NoIcon;
-
-private:
-    QTimer FTimer;
-};
 
 // Another X client that takes the clipboard and keeps it until destroyed.
 class TForeignOwner
@@ -141,7 +112,7 @@ private slots:
     void Text()
     {
         QFETCH(QString, text);
-        TBoxWatcher boxes;
+        TBoxAnswer boxes;
         TextToClipboard(text);
         QCOMPARE(boxes.Count, 0);
         QCOMPARE(QGuiApplication::clipboard()->text(), text);
@@ -163,7 +134,7 @@ private slots:
     void Image()
     {
         QFETCH(QImage, picture);
-        TBoxWatcher boxes;
+        TBoxAnswer boxes;
         BitmapToClipboard(picture);
         QCOMPARE(boxes.Count, 0);
         const QStringList targets = Targets();
@@ -198,7 +169,7 @@ private slots:
         TForeignOwner other;
         QVERIFY(other.OwnsClipboard());
 
-        TBoxWatcher boxes;
+        TBoxAnswer boxes;
         if (image)
             BitmapToClipboard(ScreenshotLike(64, 64));
         else

@@ -1,3 +1,4 @@
+#include "Boxes.h"
 #include "DosCommand.h"
 #include "TestEnvironment.h"
 
@@ -95,31 +96,6 @@ public:
 
 private:
     QEventLoop* FLoop = nullptr;
-};
-
-// Answers the next message box the program shows, keeping its texts.
-class TBoxCatcher : public QObject
-{
-public:
-    TBoxCatcher()
-    {
-        connect(&FTimer, &QTimer::timeout, this, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            Titles << box->windowTitle();
-            Texts << box->text();
-            Icons << box->icon();
-            box->done(QMessageBox::Ok);
-        });
-        FTimer.start(20);
-    }
-    QStringList Titles;
-    QStringList Texts;
-    QList<QMessageBox::Icon> Icons;
-
-private:
-    QTimer FTimer;
 };
 
 template <typename F> QString ThrownMessage(F&& call)
@@ -639,7 +615,7 @@ private slots:
         QFETCH(QString, commandLine);
         QFETCH(QString, boxText);
         QFETCH(TEndStatus, status);
-        TBoxCatcher boxes;
+        TBoxAnswer boxes;
         TDosCommand cmd;
         TRunLog log(cmd, false, false);
         bool handlerCalled = false;
@@ -661,8 +637,8 @@ private slots:
         QVERIFY(log.WaitTerminated());
         QCOMPARE(handlerCalled, handler != "none");
         QCOMPARE(boxes.Texts, QStringList{boxText});
-        QCOMPARE(boxes.Titles, QStringList{"tst_DosCommand"});
-        QCOMPARE(boxes.Icons.value(0), QMessageBox::Critical);
+        QCOMPARE(boxes.Caption, QStringLiteral("tst_DosCommand"));
+        QCOMPARE(boxes.Icon, QMessageBox::Critical);
         QCOMPARE(cmd.EndStatus(), status);
     }
 

@@ -1,3 +1,4 @@
+#include "Boxes.h"
 #include "Capture.h"
 #include "Platform.h"
 #include "Recorder.h"
@@ -18,27 +19,6 @@
 #include <memory>
 
 namespace {
-
-// Answers every message box the program shows, keeping its texts.
-class TBoxCatcher : public QObject
-{
-public:
-    TBoxCatcher()
-    {
-        connect(&FTimer, &QTimer::timeout, this, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            Texts << box->text();
-            box->done(QMessageBox::Ok);
-        });
-        FTimer.start(20);
-    }
-    QStringList Texts;
-
-private:
-    QTimer FTimer;
-};
 
 // What ffprobe says about a recording.
 struct TProbe
@@ -475,7 +455,7 @@ private slots:
     {
         QFETCH(bool, region);
         RequireDesktop();
-        TBoxCatcher boxes;
+        TBoxAnswer boxes;
         TRecorder recorder;
         QSignalSpy ended(&recorder, &TRecorder::Ended);
         recorder.FFFMpeg = FFolder.filePath("nowhere/ffmpeg");

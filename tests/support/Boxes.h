@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 
@@ -23,7 +24,8 @@ public:
     std::function<void()> OnBox;
 
     int Count = 0;
-    QString Text;
+    QStringList Texts; // every box's text, in order
+    QString Text;      // the last box's
     QString Caption;
     QMessageBox::Icon Icon = QMessageBox::NoIcon;
 
@@ -35,6 +37,7 @@ private:
             if (!box || !box->isVisible())
                 continue;
             ++Count;
+            Texts << box->text();
             Text = box->text();
             Caption = box->windowTitle();
             Icon = box->icon();
