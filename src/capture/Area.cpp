@@ -47,21 +47,6 @@ protected:
     }
 };
 
-// Qt can keep the position a frameless window had before the window manager
-// moved its new frame into place (it asks the server while the frame is still
-// at the origin, and no notification follows the frame's move). Once the
-// window shows, the server's answer is compared with Qt's and, when they
-// differ, a move to where the window already is makes the window manager
-// confirm the real position.
-void SyncPosition(QWidget* window)
-{
-    if (!window->isVisible())
-        return;
-    const std::optional<QPoint> real = WindowOriginOnScreen(window);
-    if (real && *real != window->geometry().topLeft())
-        window->move(*real);
-}
-
 QWidget* NewPanel(QWidget* parent, const char* name)
 {
     auto* panel = new QWidget(parent);
@@ -490,7 +475,7 @@ bool TFrmArea::event(QEvent* event)
     // The first painting comes after the window manager has placed the window.
     if (event->type() == QEvent::Paint && !FPositionChecked) {
         FPositionChecked = true;
-        QTimer::singleShot(0, this, [this] { SyncPosition(this); });
+        QTimer::singleShot(0, this, [this] { SyncWindowPosition(this); });
     }
     if (event->type() == QEvent::ScreenChangeInternal) {
         const bool result = QWidget::event(event);

@@ -25,6 +25,15 @@ std::optional<QPoint> WindowOriginOnScreen(const QWidget* window)
     return X11WindowOrigin(connection, xcb_window_t(window->internalWinId()));
 }
 
+void SyncWindowPosition(QWidget* window)
+{
+    if (!window->isVisible())
+        return;
+    const std::optional<QPoint> real = WindowOriginOnScreen(window);
+    if (real && *real != window->geometry().topLeft())
+        window->move(*real);
+}
+
 bool FocusWindow(QWidget* window)
 {
     xcb_connection_t* connection = Connection();

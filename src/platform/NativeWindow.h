@@ -14,6 +14,14 @@ class QWidget;
 // not answer, or the platform has no such request.
 std::optional<QPoint> WindowOriginOnScreen(const QWidget* window);
 
+// Qt can keep the position a frameless window had before the window manager
+// moved its new frame into place (it asks the server while the frame is still
+// at the origin, and no notification follows the frame's move). Called once
+// the window shows, this compares the server's answer with Qt's and, when
+// they differ, moves the window to where it already is, which makes the
+// window manager confirm the real position. Nothing for a hidden window.
+void SyncWindowPosition(QWidget* window);
+
 // Gives `window` the keyboard focus directly, for a window the window manager
 // does not manage, and with the current server time rather than the time of
 // the last event Qt saw. False when it could not: on X11 when the window is
