@@ -12,7 +12,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
@@ -134,15 +133,6 @@ void SaveScreenshot(QWidget* window, const QString& name)
     platform.Screen->Grab(frame, shot);
     QVERIFY(shot.save(QStringLiteral(VORANTU_ARTIFACTS "/") + name));
 }
-
-class TUrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> Opened;
-public slots:
-    void Open(const QUrl& url) { Opened << url; }
-};
 
 } // namespace
 
@@ -616,17 +606,15 @@ private slots:
         QVERIFY(service.Start({"--storage", storage.path()}));
         TConfig config(ProgramConfigPath);
         WriteSetting(config, Setting::UploadHost, service.Host());
-        TUrlCatcher opened;
-        QDesktopServices::setUrlHandler("http", &opened, "Open");
+        TOpenedUrls opened;
 
         Select("ChkSaveTo", CaptureDestination::Upload);
         Trigger("ChkMouse");
         FWindow->Start();
         Trigger("ChkMouse");
-        QDesktopServices::unsetUrlHandler("http");
         QCOMPARE(FWindow->Status(), stIdle);
-        QCOMPARE(opened.Opened.size(), 1);
-        const QUrl link = opened.Opened.first();
+        QCOMPARE(opened.Urls.size(), 1);
+        const QUrl link = opened.Urls.first();
         QCOMPARE(link.authority(), service.Host());
         QVERIFY2(link.path().startsWith("/i/") && link.path().endsWith(".png"),
                  qPrintable(link.toString()));
