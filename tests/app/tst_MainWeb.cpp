@@ -17,7 +17,6 @@ class TTestMainWeb : public QObject, private TMainWindowFixture
 {
     Q_OBJECT
 private:
-
     TFrmIExplorer* Browser() const
     {
         for (QWidget* w : QApplication::topLevelWidgets())
