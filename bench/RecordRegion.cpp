@@ -4,9 +4,9 @@
 // frames with their arrival time, so the file holds 30 per second of
 // recording whatever was offered; record-region.sh counts those.
 //   bench_record SECONDS OUTPUT.mp4
-#include "Capture.h"
-#include "Platform.h"
-#include "Recorder.h"
+#include "capture/Capture.h"
+#include "platform/Platform.h"
+#include "record/Recorder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

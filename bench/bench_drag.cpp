@@ -4,7 +4,7 @@
 // move, as a literal reading of the dimming would; "Move" is what the
 // overlay does (dim once, then redraw only the band that changed).
 
-#include "Drag.h"
+#include "capture/Drag.h"
 
 #include <QImage>
 #include <QPainter>

@@ -5,8 +5,8 @@
 // (edit distance over the reference length, with every run of white space
 // counted as one space, and once more without any spaces).
 //   bench_ocr [SCREEN-NAME...]   (no names: every screen)
-#include "RtOcr.h"
-#include "ScaleBox.h"
+#include "output/ocr/RtOcr.h"
+#include "output/ocr/ScaleBox.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

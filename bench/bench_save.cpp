@@ -3,7 +3,7 @@
 // is the floor the PNG writer is measured against.
 
 #include "Pictures.h"
-#include "Save.h"
+#include "output/Save.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "FileName.h"
+#include "app/FileName.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "Area.h"
-#include "FileName.h"
-#include "Floating.h"
-#include "Instance.h"
-#include "Platform.h"
-#include "RtOcr.h"
+#include "app/FileName.h"
+#include "capture/Area.h"
+#include "output/Floating.h"
+#include "output/ocr/RtOcr.h"
+#include "platform/Instance.h"
+#include "platform/Platform.h"
 
 #include <QImage>
 #include <QPointer>

@@ -1,10 +1,10 @@
-#include "Program.h"
+#include "app/Program.h"
 
-#include "Instance.h"
-#include "Main.h"
-#include "Platform.h"
-#include "Translate.h"
-#include "WebEngine.h"
+#include "app/Main.h"
+#include "capture/web/WebEngine.h"
+#include "platform/Instance.h"
+#include "platform/Platform.h"
+#include "services/Translate.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

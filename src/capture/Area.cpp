@@ -1,9 +1,9 @@
-#include "Area.h"
+#include "capture/Area.h"
 
-#include "Config.h"
-#include "NativeWindow.h"
-#include "Size.h"
-#include "Translate.h"
+#include "capture/Size.h"
+#include "platform/NativeWindow.h"
+#include "services/Config.h"
+#include "services/Translate.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "Capture.h"
+#include "capture/Capture.h"
 
 #include <QPainter>
 #include <climits>

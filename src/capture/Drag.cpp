@@ -1,6 +1,6 @@
-#include "Drag.h"
+#include "capture/Drag.h"
 
-#include "NativeWindow.h"
+#include "platform/NativeWindow.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

@@ -1,8 +1,8 @@
-#include "HotKey.h"
+#include "capture/HotKey.h"
 
-#include "Config.h"
-#include "MessageBox.h"
-#include "Translate.h"
+#include "services/Config.h"
+#include "services/MessageBox.h"
+#include "services/Translate.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "GlobalHotKey.h"
+#include "platform/GlobalHotKey.h"
 
 #include <QDialog>
 #include <memory>

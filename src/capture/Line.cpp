@@ -1,4 +1,4 @@
-#include "Line.h"
+#include "capture/Line.h"
 
 #include <QCloseEvent>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Screen.h"
-#include "Windows.h"
+#include "platform/Screen.h"
+#include "platform/Windows.h"
 
 #include <QImage>
 #include <QPointer>

@@ -1,7 +1,7 @@
-#include "Size.h"
+#include "capture/Size.h"
 
-#include "Config.h"
-#include "Translate.h"
+#include "services/Config.h"
+#include "services/Translate.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,8 +1,8 @@
-#include "Floating.h"
+#include "output/Floating.h"
 
-#include "MessageBox.h"
-#include "NativeWindow.h"
-#include "Save.h"
+#include "output/Save.h"
+#include "platform/NativeWindow.h"
+#include "services/MessageBox.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

@@ -1,4 +1,4 @@
-#include "Quantize.h"
+#include "output/Quantize.h"
 
 #include <algorithm>
 #include <array>

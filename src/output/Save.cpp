@@ -1,8 +1,8 @@
-#include "Save.h"
+#include "output/Save.h"
 
-#include "MessageBox.h"
-#include "Quantize.h"
-#include "Translate.h"
+#include "output/Quantize.h"
+#include "services/MessageBox.h"
+#include "services/Translate.h"
 
 #include <QClipboard>
 #include <QCoreApplication>

@@ -1,11 +1,11 @@
-#include "Upload.h"
+#include "output/Upload.h"
 
-#include "Config.h"
-#include "MessageBox.h"
-#include "Save.h"
-#include "Text.h"
-#include "Translate.h"
-#include "Wait.h"
+#include "output/Save.h"
+#include "services/Config.h"
+#include "services/MessageBox.h"
+#include "services/Text.h"
+#include "services/Translate.h"
+#include "services/Wait.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Http.h"
+#include "services/Http.h"
 
 #include <QByteArray>
 #include <QImage>

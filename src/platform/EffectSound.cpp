@@ -1,4 +1,4 @@
-#include "EffectSound.h"
+#include "platform/EffectSound.h"
 
 #include <QAudioDevice>
 #include <QMediaDevices>

@@ -1,4 +1,4 @@
-#include "Instance.h"
+#include "platform/Instance.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "NativeWindow.h"
+#include "platform/NativeWindow.h"
 
-#include "x11/X11NativeWindow.h"
-#include "x11/Xcb.h"
+#include "platform/x11/X11NativeWindow.h"
+#include "platform/x11/Xcb.h"
 
 #include <QGuiApplication>
 #include <QWidget>

@@ -1,11 +1,11 @@
-#include "Platform.h"
+#include "platform/Platform.h"
 
-#include "EffectSound.h"
-#include "null/NullPlatform.h"
-#include "x11/X11GlobalHotKey.h"
-#include "x11/X11Screen.h"
-#include "x11/X11Windows.h"
-#include "x11/Xcb.h"
+#include "platform/EffectSound.h"
+#include "platform/null/NullPlatform.h"
+#include "platform/x11/X11GlobalHotKey.h"
+#include "platform/x11/X11Screen.h"
+#include "platform/x11/X11Windows.h"
+#include "platform/x11/Xcb.h"
 
 #include <QGuiApplication>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "GlobalHotKey.h"
-#include "Screen.h"
-#include "Sound.h"
-#include "Windows.h"
+#include "platform/GlobalHotKey.h"
+#include "platform/Screen.h"
+#include "platform/Sound.h"
+#include "platform/Windows.h"
 
 #include <memory>
 

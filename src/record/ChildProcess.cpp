@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "record/ChildProcess.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FileHandle.h"
+#include "record/FileHandle.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
-#include "DosCommand.h"
+#include "record/DosCommand.h"
 
-#include "DosThread.h"
-#include "MessageBox.h"
-#include "ProcessTimer.h"
+#include "record/DosThread.h"
+#include "record/ProcessTimer.h"
+#include "services/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ChildProcess.h"
+#include "record/ChildProcess.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "DosThread.h"
+#include "record/DosThread.h"
 
-#include "ProcessTimer.h"
+#include "record/ProcessTimer.h"
 
 #include <QDebug>
 #include <QMetaObject>

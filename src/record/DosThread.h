@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DosCommand.h"
-#include "FileHandle.h"
-#include "SyncText.h"
+#include "record/DosCommand.h"
+#include "record/FileHandle.h"
+#include "record/SyncText.h"
 
 #include <QString>
 #include <QStringList>

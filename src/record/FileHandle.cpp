@@ -1,4 +1,4 @@
-#include "FileHandle.h"
+#include "record/FileHandle.h"
 
 #include <cerrno>
 #include <chrono>

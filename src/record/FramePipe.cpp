@@ -1,4 +1,4 @@
-#include "FramePipe.h"
+#include "record/FramePipe.h"
 
 #include <QDir>
 #include <QFile>

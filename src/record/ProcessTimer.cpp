@@ -1,6 +1,6 @@
-#include "ProcessTimer.h"
+#include "record/ProcessTimer.h"
 
-#include "DosCommand.h"
+#include "record/DosCommand.h"
 
 #include <cerrno>
 #include <sys/timerfd.h>

@@ -1,8 +1,8 @@
-#include "Recorder.h"
+#include "record/Recorder.h"
 
-#include "Capture.h"
-#include "FramePipe.h"
-#include "Text.h"
+#include "capture/Capture.h"
+#include "record/FramePipe.h"
+#include "services/Text.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

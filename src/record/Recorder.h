@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DosCommand.h"
+#include "record/DosCommand.h"
 
 #include <QFile>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "SyncText.h"
+#include "record/SyncText.h"
 
 int TInputLines::Add(const QString& value)
 {

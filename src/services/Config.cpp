@@ -1,4 +1,6 @@
-#include "Config.h"
+#include "services/Config.h"
+
+#include "services/Translate.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -6,8 +8,6 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStringList>
-
-#include "Translate.h"
 
 namespace {
 

@@ -2,7 +2,6 @@
 
 #include <QSettings>
 #include <QString>
-
 #include <span>
 
 // The settings store. `TConfig("Dastrane\\Vorantu")` reads and writes the INI

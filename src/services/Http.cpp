@@ -1,4 +1,4 @@
-#include "Http.h"
+#include "services/Http.h"
 
 #include <QUrl>
 #include <algorithm>

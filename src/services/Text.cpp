@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "services/Text.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -124,8 +124,9 @@ QString JsonUnescape(const QString& value)
                 unit = char16_t(unit * 16 + (v < 0 ? 0 : v));
             }
             if (!ok)
-                throw EConvertError(
-                    QStringLiteral("'%1' is not a valid hexadecimal number").arg(digits).toStdString());
+                throw EConvertError(QStringLiteral("'%1' is not a valid hexadecimal number")
+                                        .arg(digits)
+                                        .toStdString());
             result += QChar(unit);
             i += 4;
             break;

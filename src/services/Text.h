@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <stdexcept>
 
 // A conversion that cannot read its input (a bad hexadecimal escape).

@@ -1,4 +1,4 @@
-#include "Translate.h"
+#include "services/Translate.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,8 +1,8 @@
-#include "Update.h"
+#include "services/Update.h"
 
-#include "Config.h"
-#include "Text.h"
-#include "Translate.h"
+#include "services/Config.h"
+#include "services/Text.h"
+#include "services/Translate.h"
 
 #include <QApplication>
 #include <QCheckBox>

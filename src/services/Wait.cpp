@@ -1,7 +1,6 @@
-#include "Wait.h"
+#include "services/Wait.h"
 
 #include <QCoreApplication>
-
 #include <chrono>
 #include <future>
 

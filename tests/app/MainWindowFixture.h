@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Config.h"
-#include "Main.h"
 #include "TestEnvironment.h"
+#include "app/Main.h"
+#include "services/Config.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "FileName.h"
 #include "TestEnvironment.h"
+#include "app/FileName.h"
 
 #include <QDir>
 #include <QFile>

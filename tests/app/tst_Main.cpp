@@ -1,12 +1,12 @@
 #include "Boxes.h"
-#include "Capture.h"
-#include "Config.h"
-#include "HotKey.h"
-#include "Main.h"
 #include "MainWindowFixture.h"
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
-#include "Translate.h"
+#include "app/Main.h"
+#include "capture/Capture.h"
+#include "capture/HotKey.h"
+#include "services/Config.h"
+#include "services/Translate.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 #include "Boxes.h"
-#include "Config.h"
-#include "Main.h"
 #include "MainWindowFixture.h"
 #include "TestEnvironment.h"
+#include "app/Main.h"
+#include "services/Config.h"
 
 #include <QComboBox>
 #include <QDir>

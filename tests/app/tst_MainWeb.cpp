@@ -1,12 +1,12 @@
 #include "Boxes.h"
-#include "Config.h"
-#include "IExplorer.h"
-#include "Main.h"
 #include "MainWindowFixture.h"
 #include "PageServer.h"
 #include "TestEnvironment.h"
-#include "WebBrowser.h"
-#include "WebEngine.h"
+#include "app/Main.h"
+#include "capture/web/IExplorer.h"
+#include "capture/web/WebBrowser.h"
+#include "capture/web/WebEngine.h"
+#include "services/Config.h"
 
 #include <QComboBox>
 #include <QDir>

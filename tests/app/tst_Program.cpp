@@ -1,5 +1,5 @@
-#include "Instance.h"
 #include "TestEnvironment.h"
+#include "platform/Instance.h"
 
 #include <QDir>
 #include <QElapsedTimer>

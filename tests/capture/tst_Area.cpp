@@ -1,10 +1,10 @@
-#include "Area.h"
-#include "Capture.h"
-#include "Config.h"
 #include "Desktop.h"
-#include "Platform.h"
-#include "Size.h"
 #include "TestEnvironment.h"
+#include "capture/Area.h"
+#include "capture/Capture.h"
+#include "capture/Size.h"
+#include "platform/Platform.h"
+#include "services/Config.h"
 
 #include <QAction>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "Desktop.h"
-#include "Drag.h"
-#include "Platform.h"
 #include "TestEnvironment.h"
+#include "capture/Drag.h"
+#include "platform/Platform.h"
 
 #include <QRandomGenerator>
 #include <QTimer>

@@ -1,8 +1,8 @@
-#include "Capture.h"
 #include "Desktop.h"
-#include "Line.h"
-#include "Platform.h"
 #include "TestEnvironment.h"
+#include "capture/Capture.h"
+#include "capture/Line.h"
+#include "platform/Platform.h"
 
 #include <QPointer>
 #include <QPushButton>

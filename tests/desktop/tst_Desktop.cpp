@@ -1,9 +1,9 @@
+#include "TestEnvironment.h"
+
 #include <QPrinterInfo>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QWidget>
-
-#include "TestEnvironment.h"
 
 // The virtual desktop every desktop test relies on.
 class TTestDesktop : public QObject
@@ -32,10 +32,7 @@ private slots:
         QTRY_VERIFY(window.frameGeometry().top() < window.geometry().top());
     }
 
-    void TrayIsAvailable()
-    {
-        QTRY_VERIFY(QSystemTrayIcon::isSystemTrayAvailable());
-    }
+    void TrayIsAvailable() { QTRY_VERIFY(QSystemTrayIcon::isSystemTrayAvailable()); }
 
     void DefaultPrinterExists()
     {

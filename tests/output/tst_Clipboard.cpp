@@ -1,8 +1,8 @@
 #include "Boxes.h"
 #include "Pictures.h"
-#include "Save.h"
 #include "TestEnvironment.h"
-#include "Translate.h"
+#include "output/Save.h"
+#include "services/Translate.h"
 
 #include <QClipboard>
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
-#include "Floating.h"
-#include "Save.h"
 #include "TestEnvironment.h"
+#include "output/Floating.h"
+#include "output/Save.h"
 
 #include <QAction>
 #include <QDialogButtonBox>

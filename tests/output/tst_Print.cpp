@@ -1,5 +1,5 @@
-#include "Save.h"
 #include "TestEnvironment.h"
+#include "output/Save.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "Pictures.h"
-#include "Save.h"
 #include "TestEnvironment.h"
+#include "output/Save.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,11 +2,11 @@
 // that answers what the real one never would. Links are handed to a recorder
 // instead of a browser; failure boxes are answered by a timer.
 
-#include "Config.h"
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
-#include "Translate.h"
-#include "Upload.h"
+#include "output/Upload.h"
+#include "services/Config.h"
+#include "services/Translate.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
-#include "x11/X11GlobalHotKey.h"
-#include "x11/Xcb.h"
+#include "platform/x11/X11GlobalHotKey.h"
+#include "platform/x11/Xcb.h"
 
 #include <QProcess>
 

@@ -1,5 +1,5 @@
-#include "Instance.h"
 #include "TestEnvironment.h"
+#include "platform/Instance.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "EffectSound.h"
-#include "Platform.h"
 #include "TestEnvironment.h"
-#include "null/NullPlatform.h"
+#include "platform/EffectSound.h"
+#include "platform/Platform.h"
+#include "platform/null/NullPlatform.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
-#include "x11/X11Screen.h"
-#include "x11/Xcb.h"
+#include "platform/x11/X11Screen.h"
+#include "platform/x11/Xcb.h"
 
 #include <QPainter>
 #include <QProcess>

@@ -1,7 +1,7 @@
-#include "NativeWindow.h"
 #include "TestEnvironment.h"
-#include "x11/X11Windows.h"
-#include "x11/Xcb.h"
+#include "platform/NativeWindow.h"
+#include "platform/x11/X11Windows.h"
+#include "platform/x11/Xcb.h"
 
 #include <QWidget>
 

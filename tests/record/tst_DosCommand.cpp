@@ -1,6 +1,6 @@
 #include "Boxes.h"
-#include "DosCommand.h"
 #include "TestEnvironment.h"
+#include "record/DosCommand.h"
 
 #include <QDir>
 #include <QElapsedTimer>

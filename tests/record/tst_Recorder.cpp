@@ -1,8 +1,8 @@
 #include "Boxes.h"
-#include "Capture.h"
-#include "Platform.h"
-#include "Recorder.h"
 #include "TestEnvironment.h"
+#include "capture/Capture.h"
+#include "platform/Platform.h"
+#include "record/Recorder.h"
 
 #include <QCursor>
 #include <QDir>

@@ -232,7 +232,7 @@ void TOpenedUrls::Open(const QUrl& url)
 }
 
 TBoxAnswers::TBoxAnswers(QMessageBox::StandardButton button,
-                       std::function<void(QMessageBox*)> inspect, const QString& objectName)
+                         std::function<void(QMessageBox*)> inspect, const QString& objectName)
     : FButton(button), FInspect(std::move(inspect)), FObjectName(objectName)
 {
     connect(&FTimer, &QTimer::timeout, this, &TBoxAnswers::Poll);

@@ -122,8 +122,8 @@ class TBoxAnswers : public QObject
     Q_OBJECT
 public:
     explicit TBoxAnswers(QMessageBox::StandardButton button,
-                        std::function<void(QMessageBox*)> inspect = {},
-                        const QString& objectName = QString());
+                         std::function<void(QMessageBox*)> inspect = {},
+                         const QString& objectName = QString());
 
     QStringList Texts;
     QStringList Titles;

@@ -1,11 +1,11 @@
+#include "TestEnvironment.h"
+#include "app/AutoStart.h"
+#include "services/Config.h"
+#include "services/Translate.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSettings>
-
-#include "AutoStart.h"
-#include "Config.h"
-#include "TestEnvironment.h"
-#include "Translate.h"
 
 namespace {
 
@@ -188,12 +188,16 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("quoted");
-        QTest::newRow("plain") << "/usr/bin/vorantu" << "\"/usr/bin/vorantu\"";
-        QTest::newRow("space") << "/opt/my apps/vorantu" << "\"/opt/my apps/vorantu\"";
-        QTest::newRow("quote dollar backtick")
-            << "/a\"b$c`d" << "\"/a\\\\\"b\\\\$c\\\\`d\"";
-        QTest::newRow("backslash") << "/a\\b" << "\"/a\\\\\\\\b\"";
-        QTest::newRow("percent") << "/100%/v" << "\"/100%%/v\"";
+        QTest::newRow("plain") << "/usr/bin/vorantu"
+                               << "\"/usr/bin/vorantu\"";
+        QTest::newRow("space") << "/opt/my apps/vorantu"
+                               << "\"/opt/my apps/vorantu\"";
+        QTest::newRow("quote dollar backtick") << "/a\"b$c`d"
+                                               << "\"/a\\\\\"b\\\\$c\\\\`d\"";
+        QTest::newRow("backslash") << "/a\\b"
+                                   << "\"/a\\\\\\\\b\"";
+        QTest::newRow("percent") << "/100%/v"
+                                 << "\"/100%%/v\"";
     }
 
     void ExecQuoting()

@@ -1,8 +1,8 @@
+#include "TestEnvironment.h"
+#include "services/Text.h"
+
 #include <QDesktopServices>
 #include <QUrl>
-
-#include "TestEnvironment.h"
-#include "Text.h"
 
 class TUrlCatcher : public QObject
 {
@@ -25,25 +25,60 @@ private slots:
         QTest::addColumn<QString>("expected");
 
         QTest::newRow("escaped slashes stay escaped")
-            << "{\"status\":\"success\",\"url\":\"http:\\/\\/h\\/i\\/a.png\"}" << "\"url\":\""
-            << "\"" << "http:\\/\\/h\\/i\\/a.png";
-        QTest::newRow("start tag case ignored, source letters kept")
-            << "STATUS=Done;" << "status=" << ";" << "Done";
-        QTest::newRow("encoder time") << "frame=  10 fps=0.0 q=-1.0 size=0kB time=00:00:01.23 bitrate=N/A"
-                                      << "time=" << " " << "00:00:01.23";
+            << "{\"status\":\"success\",\"url\":\"http:\\/\\/h\\/i\\/a.png\"}"
+            << "\"url\":\""
+            << "\""
+            << "http:\\/\\/h\\/i\\/a.png";
+        QTest::newRow("start tag case ignored, source letters kept") << "STATUS=Done;"
+                                                                     << "status="
+                                                                     << ";"
+                                                                     << "Done";
+        QTest::newRow("encoder time")
+            << "frame=  10 fps=0.0 q=-1.0 size=0kB time=00:00:01.23 bitrate=N/A"
+            << "time="
+            << " "
+            << "00:00:01.23";
         QTest::newRow("escaped quotation mark inside the value")
-            << "{\"a\":\"say \\\"hi\\\"\",\"b\":1}" << "\"a\":\"" << "\"" << "say \\\"hi\\\"";
-        QTest::newRow("escaped apostrophe") << "a='it\\'s' b" << "a='" << "'" << "it\\'s";
-        QTest::newRow("backslash and quotation mark before the end")
-            << "{\"p\":\"x\\\\\"}" << "\"p\":\"" << "\"" << "";
-        QTest::newRow("missing start tag") << "abc" << "x" << "c" << "";
-        QTest::newRow("missing end tag after start") << "c abc" << "a" << "x" << "";
-        QTest::newRow("end tag only before start") << "]x[a" << "[" << "]" << "";
-        QTest::newRow("empty start tag") << "value;rest" << "" << ";" << "value";
-        QTest::newRow("empty end tag") << "key=value" << "=" << "" << "value";
-        QTest::newRow("two-character end tag keeps positions")
-            << "k=a\\\"'b\"'tail" << "k=" << "\"'" << "a\\\"'b";
-        QTest::newRow("non-ASCII letters compare exactly") << "Äx=1;äx=2;" << "äx=" << ";" << "2";
+            << "{\"a\":\"say \\\"hi\\\"\",\"b\":1}"
+            << "\"a\":\""
+            << "\""
+            << "say \\\"hi\\\"";
+        QTest::newRow("escaped apostrophe") << "a='it\\'s' b"
+                                            << "a='"
+                                            << "'"
+                                            << "it\\'s";
+        QTest::newRow("backslash and quotation mark before the end") << "{\"p\":\"x\\\\\"}"
+                                                                     << "\"p\":\""
+                                                                     << "\""
+                                                                     << "";
+        QTest::newRow("missing start tag") << "abc"
+                                           << "x"
+                                           << "c"
+                                           << "";
+        QTest::newRow("missing end tag after start") << "c abc"
+                                                     << "a"
+                                                     << "x"
+                                                     << "";
+        QTest::newRow("end tag only before start") << "]x[a"
+                                                   << "["
+                                                   << "]"
+                                                   << "";
+        QTest::newRow("empty start tag") << "value;rest"
+                                         << ""
+                                         << ";"
+                                         << "value";
+        QTest::newRow("empty end tag") << "key=value"
+                                       << "="
+                                       << ""
+                                       << "value";
+        QTest::newRow("two-character end tag keeps positions") << "k=a\\\"'b\"'tail"
+                                                               << "k="
+                                                               << "\"'"
+                                                               << "a\\\"'b";
+        QTest::newRow("non-ASCII letters compare exactly") << "Äx=1;äx=2;"
+                                                           << "äx="
+                                                           << ";"
+                                                           << "2";
     }
 
     void TextBetween()
@@ -65,16 +100,20 @@ private slots:
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("escaped slashes") << "http:\\/\\/h\\/i\\/a.png" << "http://h/i/a.png";
-        QTest::newRow("quote apostrophe backslash")
-            << "\\\"\\'\\\\" << QStringLiteral("\"'\\");
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("escaped slashes") << "http:\\/\\/h\\/i\\/a.png"
+                                         << "http://h/i/a.png";
+        QTest::newRow("quote apostrophe backslash") << "\\\"\\'\\\\" << QStringLiteral("\"'\\");
         QTest::newRow("control escapes") << "\\b\\f\\n\\r\\t" << QString("\b\f\n\r\t");
         QTest::newRow("unicode escape") << "caf\\u00e9" << QStringLiteral("caf\u00e9");
         QTest::newRow("upper-case hex") << "\\u00C9" << QStringLiteral("\u00c9");
-        QTest::newRow("unknown escape dropped") << "a\\qb" << "ab";
-        QTest::newRow("final backslash dropped") << "ab\\" << "ab";
-        QTest::newRow("escaped quotation mark left alone") << "x\\\"y" << "x\"y";
+        QTest::newRow("unknown escape dropped") << "a\\qb"
+                                                << "ab";
+        QTest::newRow("final backslash dropped") << "ab\\"
+                                                 << "ab";
+        QTest::newRow("escaped quotation mark left alone") << "x\\\"y"
+                                                           << "x\"y";
     }
 
     void JsonUnescape()

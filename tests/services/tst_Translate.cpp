@@ -1,12 +1,12 @@
+#include "TestEnvironment.h"
+#include "services/Translate.h"
+
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-
-#include "TestEnvironment.h"
-#include "Translate.h"
 
 namespace {
 
@@ -81,21 +81,42 @@ private slots:
         QTest::addColumn<QString>("current");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("into English") << "클립보드" << "en" << "Clipboard";
-        QTest::newRow("unknown language falls back to English") << "클립보드" << "de" << "Clipboard";
-        QTest::newRow("into Korean") << "클립보드" << "ko" << "클립보드";
-        QTest::newRow("ASCII case ignored") << "clipboard" << "ja" << Entry(12, "ja");
-        QTest::newRow("unknown text, escape resolved") << "no\\nentry" << "en" << "no\rentry";
+        QTest::newRow("into English") << "클립보드"
+                                      << "en"
+                                      << "Clipboard";
+        QTest::newRow("unknown language falls back to English") << "클립보드"
+                                                                << "de"
+                                                                << "Clipboard";
+        QTest::newRow("into Korean") << "클립보드"
+                                     << "ko"
+                                     << "클립보드";
+        QTest::newRow("ASCII case ignored") << "clipboard"
+                                            << "ja" << Entry(12, "ja");
+        QTest::newRow("unknown text, escape resolved") << "no\\nentry"
+                                                       << "en"
+                                                       << "no\rentry";
         QTest::newRow("escapes in the table resolved")
-            << "알수없는 프로그램이 단축키를 사용중입니다.\\n\\n단축키를 변경해주세요." << "en"
+            << "알수없는 프로그램이 단축키를 사용중입니다.\\n\\n단축키를 변경해주세요."
+            << "en"
             << "An unknown program is using the shortcut key.\r\rPlease change the shortcut key.";
-        QTest::newRow("shared value resolves to the first entry") << "Open Folder" << "ko" << "폴더열기";
-        QTest::newRow("OK resolves to entry 36") << "OK" << "ko" << "확인";
-        QTest::newRow("Setting resolves to entry 44") << "Setting" << "ko" << "설정";
-        QTest::newRow("Russian apply reads OK, then entry 36") << "OK" << "fr" << Entry(36, "fr");
+        QTest::newRow("shared value resolves to the first entry") << "Open Folder"
+                                                                  << "ko"
+                                                                  << "폴더열기";
+        QTest::newRow("OK resolves to entry 36") << "OK"
+                                                 << "ko"
+                                                 << "확인";
+        QTest::newRow("Setting resolves to entry 44") << "Setting"
+                                                      << "ko"
+                                                      << "설정";
+        QTest::newRow("Russian apply reads OK, then entry 36") << "OK"
+                                                               << "fr" << Entry(36, "fr");
         QTest::newRow("already translated text") << Entry(29, "ru") << "it" << Entry(29, "it");
-        QTest::newRow("empty stays empty") << "" << "en" << "";
-        QTest::newRow("code lines never match") << "en" << "ko" << "en";
+        QTest::newRow("empty stays empty") << ""
+                                           << "en"
+                                           << "";
+        QTest::newRow("code lines never match") << "en"
+                                                << "ko"
+                                                << "en";
     }
 
     void Lookups()

@@ -2,11 +2,11 @@
 // server: the request, the retries, the offer dialog, the notice strip and
 // the hold notice. Nothing leaves 127.0.0.1 and no browser is started.
 
-#include "Config.h"
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
-#include "Translate.h"
-#include "Update.h"
+#include "services/Config.h"
+#include "services/Translate.h"
+#include "services/Update.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>

@@ -1,13 +1,12 @@
+#include "TestEnvironment.h"
+#include "services/Wait.h"
+
 #include <QElapsedTimer>
 #include <QTimer>
-
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
-
-#include "TestEnvironment.h"
-#include "Wait.h"
 
 using namespace std::chrono_literals;
 
@@ -59,7 +58,12 @@ private slots:
     {
         // A re-entrant trigger during the wait starts a second Wait; both end.
         bool inner = false;
-        QTimer::singleShot(10, [&] { Wait([&] { std::this_thread::sleep_for(50ms); inner = true; }); });
+        QTimer::singleShot(10, [&] {
+            Wait([&] {
+                std::this_thread::sleep_for(50ms);
+                inner = true;
+            });
+        });
         Wait([] { std::this_thread::sleep_for(200ms); });
         QTRY_VERIFY(inner);
     }

@@ -1,6 +1,6 @@
-#include "WebEngine.h"
+#include "capture/web/WebEngine.h"
 
-#include "WebBrowser.h"
+#include "capture/web/WebBrowser.h"
 
 #include <QCoreApplication>
 #include <QDir>

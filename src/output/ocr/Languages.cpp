@@ -1,4 +1,4 @@
-#include "Languages.h"
+#include "output/ocr/Languages.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RtOcr.h"
+#include "output/ocr/RtOcr.h"
 
 #include <QString>
 

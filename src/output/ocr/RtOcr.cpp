@@ -1,6 +1,6 @@
-#include "RtOcr.h"
+#include "output/ocr/RtOcr.h"
 
-#include "Languages.h"
+#include "output/ocr/Languages.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "ScaleBox.h"
+#include "output/ocr/ScaleBox.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "NullPlatform.h"
+#include "platform/null/NullPlatform.h"
 
 namespace {
 const QRect NullMonitor(0, 0, 1920, 1080);

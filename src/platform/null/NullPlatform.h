@@ -1,9 +1,9 @@
 #pragma once
 
-#include "GlobalHotKey.h"
-#include "Screen.h"
-#include "Sound.h"
-#include "Windows.h"
+#include "platform/GlobalHotKey.h"
+#include "platform/Screen.h"
+#include "platform/Sound.h"
+#include "platform/Windows.h"
 
 // Stand-ins where no desktop is reachable (offscreen tests, unsupported
 // platforms): one 1920x1080 monitor showing a fixed pattern, no windows, a

@@ -1,6 +1,6 @@
-#include "X11GlobalHotKey.h"
+#include "platform/x11/X11GlobalHotKey.h"
 
-#include "Xcb.h"
+#include "platform/x11/Xcb.h"
 
 #include <QCoreApplication>
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "X11NativeWindow.h"
+#include "platform/x11/X11NativeWindow.h"
 
-#include "Xcb.h"
+#include "platform/x11/Xcb.h"
 
 std::optional<QPoint> X11WindowOrigin(xcb_connection_t* connection, xcb_window_t window)
 {

@@ -1,4 +1,4 @@
-#include "X11Screen.h"
+#include "platform/x11/X11Screen.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Screen.h"
-#include "Xcb.h"
+#include "platform/Screen.h"
+#include "platform/x11/Xcb.h"
 
 #include <memory>
 #include <xcb/xcb.h>

@@ -1,6 +1,6 @@
-#include "X11Windows.h"
+#include "platform/x11/X11Windows.h"
 
-#include "Xcb.h"
+#include "platform/x11/Xcb.h"
 
 #include <QList>
 

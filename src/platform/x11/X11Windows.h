@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Windows.h"
+#include "platform/Windows.h"
 
 #include <xcb/xcb.h>
 

@@ -1,4 +1,4 @@
-#include "Xcb.h"
+#include "platform/x11/Xcb.h"
 
 #include <QGuiApplication>
 

@@ -1,9 +1,9 @@
-#include "IExplorer.h"
 #include "PageServer.h"
 #include "TestEnvironment.h"
-#include "WebBrowser.h"
-#include "WebEngine.h"
-#include "engine/PageCapture.h"
+#include "capture/web/IExplorer.h"
+#include "capture/web/WebBrowser.h"
+#include "capture/web/WebEngine.h"
+#include "capture/web/engine/PageCapture.h"
 
 #include <QAction>
 #include <QElapsedTimer>

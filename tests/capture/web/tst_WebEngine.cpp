@@ -1,8 +1,8 @@
-#include "IExplorer.h"
 #include "PageServer.h"
 #include "TestEnvironment.h"
-#include "WebBrowser.h"
-#include "WebEngine.h"
+#include "capture/web/IExplorer.h"
+#include "capture/web/WebBrowser.h"
+#include "capture/web/WebEngine.h"
 
 #include <QFile>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
-#include "RtOcr.h"
-#include "ScaleBox.h"
 #include "TestEnvironment.h"
+#include "output/ocr/RtOcr.h"
+#include "output/ocr/ScaleBox.h"
 
 #include <QDir>
 #include <QElapsedTimer>

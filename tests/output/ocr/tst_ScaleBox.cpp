@@ -1,5 +1,5 @@
-#include "ScaleBox.h"
 #include "TestEnvironment.h"
+#include "output/ocr/ScaleBox.h"
 
 #include <QImage>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "EngineBrowser.h"
+#include "capture/web/engine/EngineBrowser.h"
 
-#include "PageCapture.h"
+#include "capture/web/engine/PageCapture.h"
 
 #include <QAction>
 #include <QPointer>

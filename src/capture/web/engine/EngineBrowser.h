@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WebBrowser.h"
+#include "capture/web/WebBrowser.h"
 
 #include <QWebEngineView>
 #include <memory>

@@ -1,5 +1,5 @@
-#include "EngineBrowser.h"
-#include "WebBrowser.h"
+#include "capture/web/WebBrowser.h"
+#include "capture/web/engine/EngineBrowser.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "PageCapture.h"
+#include "capture/web/engine/PageCapture.h"
 
 #include <QBoxLayout>
 #include <QEventLoop>

@@ -2,7 +2,7 @@
 // plain sockets, so every byte of a request is the test's own choice.
 
 #include "TestEnvironment.h"
-#include "Text.h"
+#include "services/Text.h"
 
 #include <QBuffer>
 #include <QDir>
