@@ -255,13 +255,22 @@ bool TX11Screen::Grab(const QRect& rect, QImage& target)
                       target.width() >= rect.width() && target.height() >= rect.height();
     if (!FLayout.Valid || !fits || rect.isEmpty())
         return false;
-    const QRect inside = rect & RootBounds();
-    if (inside.isEmpty())
-        return false;
-    const std::optional<TPixels> pixels = Fetch(inside);
-    if (!pixels)
-        return false;
-    ConvertRows(*pixels, inside.size(), target, inside.topLeft() - rect.topLeft());
+    // The root may be larger than the monitors (a taller one beside a
+    // shorter one); what lies in the gap is not on any screen either.
+    const QRect root = RootBounds();
+    QRegion shown;
+    for (const QRect& monitor : Monitors())
+        shown += monitor & root;
+    if (shown.isEmpty())
+        shown = root;
+    const QRect inside = (shown & rect).boundingRect();
+    if (!inside.isEmpty()) {
+        const std::optional<TPixels> pixels = Fetch(inside);
+        if (!pixels)
+            return false;
+        ConvertRows(*pixels, inside.size(), target, inside.topLeft() - rect.topLeft());
+    }
+    BlackenOutside(target, rect, shown);
     return true;
 }
 
