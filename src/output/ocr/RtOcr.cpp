@@ -91,6 +91,8 @@ struct TRtOcr::TJob
     int Resolution = 0;
     std::string DataPath;
     std::string Language;
+    // Read as one column of lines instead of through the page layout.
+    bool SingleColumn = false;
     void* CustomData = nullptr;
     TCompletionProc Completion;
     // Set by the component's thread, read by the engine between words.
@@ -252,6 +254,7 @@ void TRtOcr::Start(const TLanguage& language, void* customData, TCompletionProc 
     job->Resolution = PictureResolution(FPicture);
     job->DataPath = QFile::encodeName(dataPath).toStdString();
     job->Language = data->BaseName.toStdString();
+    job->SingleColumn = language.Script == QLatin1String("Kore");
     job->CustomData = customData;
     job->Completion = std::move(completion);
 
@@ -303,9 +306,13 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
             return result;
 
         // The page layout analysis reads columns and paragraphs in order, but
-        // loses short lines of Hangul entirely; when it finds nothing, the
-        // sparse-text analysis, which looks for text anywhere, gets a second try.
-        for (const auto mode : {tesseract::PSM_AUTO, tesseract::PSM_SPARSE_TEXT}) {
+        // takes lines of Hangul for pictures: it dropped short lines whole and
+        // misread a tenth of a full screen of Korean, which the same engine
+        // reads almost without fault as one column of lines. When a pass
+        // finds nothing, the sparse-text analysis, which looks for text
+        // anywhere, gets a second try.
+        const auto layout = job.SingleColumn ? tesseract::PSM_SINGLE_COLUMN : tesseract::PSM_AUTO;
+        for (const auto mode : {layout, tesseract::PSM_SPARSE_TEXT}) {
             api.SetPageSegMode(mode);
             api.SetImage(pixels.constBits(), pixels.width(), pixels.height(), 4,
                          int(pixels.bytesPerLine()));
