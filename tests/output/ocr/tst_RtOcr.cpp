@@ -169,6 +169,25 @@ private slots:
         qunsetenv("TESSDATA_PREFIX");
     }
 
+    // The engine's libraries cost memory from the moment they are mapped, so
+    // nothing of them may be loaded before the first recognition. First of
+    // the tests: later ones load the engine.
+    void engineLoadsOnFirstRecognition()
+    {
+        const auto engineMapped = [] {
+            QFile maps(QStringLiteral("/proc/self/maps"));
+            return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libtesseract");
+        };
+        TRtOcr ocr;
+        QVERIFY(!TRtOcr::AvailableLanguages().isEmpty());
+        QVERIFY(!engineMapped());
+        QImage blank(64, 32, QImage::Format_RGB32);
+        blank.fill(Qt::white);
+        ocr.SetPicture(blank);
+        QCOMPARE(RecognizeAndWait(ocr, Language("en")).Status, stCompleted);
+        QVERIFY(engineMapped());
+    }
+
     void languagesOfTheInstalledData()
     {
         const TLanguages languages = TRtOcr::AvailableLanguages();
