@@ -60,7 +60,6 @@ private slots:
         QCOMPARE(ReadSetting(config, Setting::Path), QDir::homePath() + "/Desktop");
         QCOMPARE(ReadSetting(config, Setting::Language), GetUserLanguage().left(2));
         QVERIFY(!QFile::exists(ConfigFile()));
-        QCOMPARE(qsizetype(SettingsTable().size()), qsizetype(28));
     }
 
     void ValuesRoundTrip()
