@@ -329,6 +329,37 @@ private slots:
         QCOMPARE(found, QStringList({WithoutSpaces(lines[0]), WithoutSpaces(lines[1])}));
     }
 
+    // A page tall enough to be read in two halves side by side: every line
+    // comes back once, in order, with its words where they were drawn.
+    void readsATallKoreanPageInOrder()
+    {
+        const QStringList lines = {
+            QStringLiteral("화면 캡쳐 프로그램"), QStringLiteral("파일 저장 설정"),
+            QStringLiteral("클립보드 복사"),      QStringLiteral("두 번째 줄입니다"),
+            QStringLiteral("한국어 문자 인식"),   QStringLiteral("서울 부산 대구"),
+            QStringLiteral("회의 보고서 예산"),   QStringLiteral("마지막 줄입니다")};
+        const TRendered rendered = RenderLines(lines, "Noto Sans CJK KR", 32);
+        QVERIFY(rendered.Picture.height() >= 500);
+        TRtOcr ocr;
+        ocr.SetPicture(rendered.Picture);
+        const TResult result = RecognizeAndWait(ocr, Language("ko"));
+        QCOMPARE(result.Status, stCompleted);
+        QStringList found;
+        for (const TLine& line : result.Lines)
+            found.append(WithoutSpaces(line.Text));
+        QStringList expected;
+        for (const QString& line : lines)
+            expected.append(WithoutSpaces(line));
+        QCOMPARE(found, expected);
+        for (int i = 0; i < lines.size(); ++i) {
+            const TSRect& box = result.Lines[i].Words.first().Rect;
+            const QRect drawn = rendered.Words[i].first();
+            QVERIFY2(qAbs(box.Y + box.Height / 2 - drawn.center().y()) < 12,
+                     qPrintable(QStringLiteral("line %1 at %2").arg(i).arg(box.Y)));
+        }
+        QCOMPARE(result.Text.split(QLatin1Char('\n')).size(), lines.size());
+    }
+
     void blankPictureHasNoLines()
     {
         QImage blank(600, 300, QImage::Format_RGB32);
