@@ -561,6 +561,48 @@ private slots:
         QCOMPARE(RecognizeAndWait(ocr, Language("en")).Text, QStringLiteral("Hello"));
     }
 
+    // The engines work on their own threads: the user-interface thread's
+    // event loop keeps turning while they read a full screen, on one engine
+    // or on two. The longest gap between two ticks of a 10 ms timer is how
+    // long it was held up.
+    void eventLoopKeepsTurning_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("English, page layout") << "en";
+        QTest::newRow("Korean, two engines") << "ko";
+    }
+
+    void eventLoopKeepsTurning()
+    {
+        QFETCH(QString, tag);
+        QImage page = DenseScreen();
+        if (tag == QLatin1String("ko")) {
+            QStringList lines;
+            for (int i = 0; i < 20; ++i)
+                lines.append(QStringLiteral("화면 캡쳐 프로그램 파일 저장 설정 %1").arg(i));
+            page = RenderLines(lines, "Noto Sans CJK KR", 20).Picture;
+        }
+        TRtOcr ocr;
+        ocr.SetPicture(page);
+        QElapsedTimer clock;
+        qint64 last = 0;
+        qint64 longest = 0;
+        QTimer ticker;
+        ticker.setInterval(10);
+        connect(&ticker, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            longest = qMax(longest, now - last);
+            last = now;
+        });
+        clock.start();
+        ticker.start();
+        const TResult result = RecognizeAndWait(ocr, Language(tag));
+        ticker.stop();
+        QCOMPARE(result.Status, stCompleted);
+        QVERIFY(!result.Lines.isEmpty());
+        QVERIFY2(longest <= 50, qPrintable(QStringLiteral("held up for %1 ms").arg(longest)));
+    }
+
     void refusesASecondRecognition()
     {
         TRtOcr ocr;
