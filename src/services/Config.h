@@ -24,6 +24,9 @@ public:
     QString WriteString(const QString& name, const QString& value);
 
     bool Exists(const QString& name) const;
+    // False once a write of this store could not reach the file (its folder
+    // cannot be made or written); the value then lives only in memory.
+    bool Stored() const { return FReg.status() == QSettings::NoError; }
 
     // The file a store path maps to: "A\\B" is A/B.conf, a single name "A"
     // is A/A.conf, both under the XDG configuration folder.
@@ -71,7 +74,7 @@ inline constexpr TSetting<bool>    MouseRec     {"mouse_rec",    [] { return tru
 inline constexpr TSetting<bool>    AutoCopy     {"autocopy",     [] { return false; }};
 inline constexpr TSetting<bool>    FfmpegLog    {"ffmpeg_log",   [] { return false; }};
 inline constexpr TSetting<int>     Area         {"area",         [] { return 0; }, [](int v) { return v >= 0 && v <= 6; }};
-inline constexpr TSetting<int>     SaveTo       {"saveto",       [] { return 0; }, [](int v) { return v >= 0 && v <= 10; }};
+inline constexpr TSetting<int>     SaveTo       {"saveto",       [] { return 0; }, [](int v) { return v >= 0 && v <= 11; }};
 inline constexpr TSetting<int>     JpegQuality  {"jpeg_quality", [] { return 1; }, [](int v) { return v >= 0 && v <= 4; }};
 inline constexpr TSetting<int>     WebpQuality  {"webp_quality", [] { return 1; }, [](int v) { return v >= 0 && v <= 4; }};
 inline constexpr TSetting<int>     Append       {"append",       [] { return 1; }};
