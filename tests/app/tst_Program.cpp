@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <csignal>
 
@@ -39,6 +40,19 @@ QStringList VisibleMainWindows()
             windows << id;
     }
     return windows;
+}
+
+QString ActiveWindow()
+{
+    QProcess active;
+    active.start("xdotool", {"getactivewindow"});
+    active.waitForFinished(5000);
+    return QString::fromUtf8(active.readAllStandardOutput()).trimmed();
+}
+
+QString AutoStartFile()
+{
+    return qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart/Vorantu.desktop";
 }
 
 QByteArray Socat(const QByteArray& request)
@@ -126,6 +140,8 @@ private slots:
         QCOMPARE(RunToEnd({}, &elapsed), 0);
         QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
         QTRY_COMPARE_WITH_TIMEOUT(VisibleMainWindows().size(), 1, 10000);
+        // In front, where the keyboard goes, not merely mapped behind another window.
+        QTRY_COMPARE_WITH_TIMEOUT(ActiveWindow(), VisibleMainWindows().value(0), 10000);
 
         // "/start" while running changes nothing and exits.
         QCOMPARE(RunToEnd({"/start"}), 0);
@@ -138,6 +154,34 @@ private slots:
         QVERIFY(first.FProcess.waitForFinished(3000));
         QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(first.FProcess.exitCode(), 0);
+    }
+
+    // "/inst" registers the start with the session, as the first instance
+    // only; while an instance runs it only brings that one forward.
+    void InstallSwitch()
+    {
+        QFile::remove(AutoStartFile());
+        TInstance first({"/inst"});
+        QVERIFY(first.WaitListening());
+        QTRY_COMPARE_WITH_TIMEOUT(VisibleMainWindows().size(), 1, 10000);
+        QFile entry(AutoStartFile());
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(entry.readAll());
+        entry.close();
+        QVERIFY2(text.contains(QRegularExpression(R"(\nExec="?[^\n]*/vorantu"? /start\n)")),
+                 qPrintable(text));
+
+        QVERIFY(QFile::remove(AutoStartFile()));
+        const QString window = VisibleMainWindows().value(0);
+        QProcess::execute("xdotool", {"windowactivate", "--sync", window, "key", "alt+F4"});
+        QTRY_COMPARE_WITH_TIMEOUT(VisibleMainWindows().size(), 0, 10000);
+        QCOMPARE(RunToEnd({"/inst"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(VisibleMainWindows().size(), 1, 10000);
+        QVERIFY(!QFile::exists(AutoStartFile()));
+        QCOMPARE(first.FProcess.state(), QProcess::Running);
+
+        QCOMPARE(Socat("WM_USER 2\n"), QByteArray("0\n"));
+        QVERIFY(first.FProcess.waitForFinished(5000));
     }
 
     void UninstallWithoutInstanceExitsAtOnce()
