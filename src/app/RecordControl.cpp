@@ -63,6 +63,8 @@ void TRecordControl::RecordStart(TBusy busy)
     FRecorder->FFFMpeg = encoder;
     FRecorder->FOutput = output;
     FRecorder->FLimitSeconds = FControls.RecordLimitSeconds();
+    FLastTime.clear();
+    emit RecordingChanged(true);
     if (FControls.ChkArea->currentIndex() == CaptureArea::Region && FRegionWindow())
         FRecorder->Start(FCapture, [this] {
             TFrmArea* region = FRegionWindow();
@@ -87,6 +89,7 @@ void TRecordControl::TmrRecTimer()
     TFrmArea* region = FRegionWindow();
     if (FRecorder->IsRunning()) {
         const QString time = FRecorder->RecTime().left(8);
+        FLastTime = time;
         FControls.LvlRecTime->setText(time);
         if (region) {
             region->LvlRecTime->setText(QStringLiteral("[REC] ") + time);
@@ -96,6 +99,7 @@ void TRecordControl::TmrRecTimer()
         return;
     }
     TmrRec->stop();
+    const QString output = FRecorder->FOutput;
     FRecorder->deleteLater();
     FRecorder = nullptr;
     FControls.ChkArea->setEnabled(true);
@@ -107,4 +111,8 @@ void TRecordControl::TmrRecTimer()
             QStringLiteral("color: rgb(128, 0, 0); font-weight: normal;"));
     }
     FBusy.reset();
+    emit RecordingChanged(false);
+    // A start that failed leaves no file (or an empty one) to speak of.
+    if (QFileInfo(output).size() > 0)
+        emit Recorded(output, FLastTime.isEmpty() ? QStringLiteral("00:00:00") : FLastTime);
 }

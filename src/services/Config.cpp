@@ -59,6 +59,9 @@ constexpr TSettingInfo Table[] = {
     {Setting::HotKey.Name, TSettingType::Integer},
     {Setting::UploadHost.Name, TSettingType::String},
     {Setting::ServiceUrl.Name, TSettingType::String},
+    {Setting::Notify.Name, TSettingType::Boolean},
+    {Setting::CaptureDelay.Name, TSettingType::Integer},
+    {Setting::OcrLanguage.Name, TSettingType::String},
 };
 
 } // namespace

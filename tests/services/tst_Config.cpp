@@ -60,7 +60,10 @@ private slots:
         QCOMPARE(ReadSetting(config, Setting::Path), QDir::homePath() + "/Desktop");
         QCOMPARE(ReadSetting(config, Setting::Language), GetUserLanguage().left(2));
         QVERIFY(!QFile::exists(ConfigFile()));
-        QCOMPARE(qsizetype(SettingsTable().size()), qsizetype(28));
+        QCOMPARE(ReadSetting(config, Setting::Notify), true);
+        QCOMPARE(ReadSetting(config, Setting::CaptureDelay), 0);
+        QCOMPARE(ReadSetting(config, Setting::OcrLanguage), QString());
+        QCOMPARE(qsizetype(SettingsTable().size()), qsizetype(31));
     }
 
     void ValuesRoundTrip()
