@@ -474,12 +474,8 @@ void TMainControls::ShowMissingFile(const QString& fileName, const QString& help
 
 QString TMainControls::NewFilename(const QString& ext) const
 {
-    TNamingMode mode = TNamingMode::DateTime;
-    if (ChkAppend1->isChecked())
-        mode = TNamingMode::Sequential1;
-    else if (ChkAppend3->isChecked())
-        mode = TNamingMode::Sequential2;
-    return ::NewFilename(FSavePath, mode, ext);
+    const int append = ChkAppend1->isChecked() ? 1 : ChkAppend3->isChecked() ? 3 : 2;
+    return ::NewFilename(FSavePath, NamingModeFromSetting(append), ext);
 }
 
 int TMainControls::RecordLimitSeconds() const
@@ -509,10 +505,7 @@ QString TMainControls::HelpPageAddress(const QString& query) const
 {
     if (!WebServiceSet())
         return LocalManualAddress(Language, ManualTopic(query));
-    QString base = ReadSetting(TConfig(ProgramConfigPath), Setting::ServiceUrl);
-    while (base.endsWith(QLatin1Char('/')))
-        base.chop(1);
-    return base + QStringLiteral("/help") + query;
+    return ServiceAddress(QStringLiteral("/help") + query);
 }
 
 int TMainControls::CaptureDelaySeconds() const

@@ -209,6 +209,9 @@ private slots:
 
     void SavedPictureIsAnnounced()
     {
+        // Where files go shows before any capture, too.
+        QCOMPARE(Find<QPushButton>("BtnOpenDir")->toolTip(), FSave);
+        QCOMPARE(Find<QAction>("N4")->toolTip(), FSave);
         ClosedNotices();
         FWindow->Start();
         QCOMPARE(Files(FSave), QStringList{"V-001.png"});

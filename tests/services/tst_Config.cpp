@@ -63,7 +63,6 @@ private slots:
         QCOMPARE(ReadSetting(config, Setting::Notify), true);
         QCOMPARE(ReadSetting(config, Setting::CaptureDelay), 0);
         QCOMPARE(ReadSetting(config, Setting::OcrLanguage), QString());
-        QCOMPARE(qsizetype(SettingsTable().size()), qsizetype(31));
     }
 
     void ValuesRoundTrip()

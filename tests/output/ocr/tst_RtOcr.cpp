@@ -169,6 +169,25 @@ private slots:
         qunsetenv("TESSDATA_PREFIX");
     }
 
+    // The engine's libraries cost memory from the moment they are mapped, so
+    // nothing of them may be loaded before the first recognition. First of
+    // the tests: later ones load the engine.
+    void engineLoadsOnFirstRecognition()
+    {
+        const auto engineMapped = [] {
+            QFile maps(QStringLiteral("/proc/self/maps"));
+            return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libtesseract");
+        };
+        TRtOcr ocr;
+        QVERIFY(!TRtOcr::AvailableLanguages().isEmpty());
+        QVERIFY(!engineMapped());
+        QImage blank(64, 32, QImage::Format_RGB32);
+        blank.fill(Qt::white);
+        ocr.SetPicture(blank);
+        QCOMPARE(RecognizeAndWait(ocr, Language("en")).Status, stCompleted);
+        QVERIFY(engineMapped());
+    }
+
     void languagesOfTheInstalledData()
     {
         const TLanguages languages = TRtOcr::AvailableLanguages();
@@ -282,6 +301,32 @@ private slots:
         QCOMPARE(result.Status, stCompleted);
         QCOMPARE(result.Lines.size(), 1);
         QCOMPARE(WithoutSpaces(result.Lines[0].Text), WithoutSpaces(text));
+    }
+
+    // A short line of Hangul above another was dropped whole by the page
+    // layout while each line alone was read.
+    void keepsEveryLineOfKorean_data()
+    {
+        QTest::addColumn<int>("pixelSize");
+        QTest::newRow("24 px") << 24;
+        QTest::newRow("32 px") << 32;
+        QTest::newRow("48 px") << 48;
+        QTest::newRow("64 px") << 64;
+    }
+
+    void keepsEveryLineOfKorean()
+    {
+        QFETCH(int, pixelSize);
+        const QStringList lines = {QStringLiteral("한국어 문자 인식 시험"),
+                                   QStringLiteral("두 번째 줄입니다")};
+        TRtOcr ocr;
+        ocr.SetPicture(RenderLines(lines, "Noto Sans CJK KR", pixelSize).Picture);
+        const TResult result = RecognizeAndWait(ocr, Language("ko"));
+        QCOMPARE(result.Status, stCompleted);
+        QStringList found;
+        for (const TLine& line : result.Lines)
+            found.append(WithoutSpaces(line.Text));
+        QCOMPARE(found, QStringList({WithoutSpaces(lines[0]), WithoutSpaces(lines[1])}));
     }
 
     void blankPictureHasNoLines()
