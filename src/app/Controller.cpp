@@ -9,6 +9,7 @@
 #include "capture/Drag.h"
 #include "capture/Line.h"
 #include "capture/web/IExplorer.h"
+#include "editor/Editor.h"
 #include "output/Floating.h"
 #include "output/Save.h"
 #include "output/Upload.h"
@@ -56,6 +57,8 @@ TController::TController(TPlatform& platform, TMainControls& controls, TFrmSize&
 TController::~TController()
 {
     FRecord.reset();
+    if (FFrmEditor)
+        delete FFrmEditor.data();
     if (FFrmLine)
         delete FFrmLine.data();
     if (FFrmIExplorer) {
@@ -223,8 +226,15 @@ void TController::Start()
             FRecord->RecordStop();
         return;
     }
-    if (Status() == stIdle)
+    if (Status() == stIdle) {
         CaptureStart();
+    } else if (FFrmEditor) {
+        // The trigger is dropped while an edit is open; showing the editor
+        // tells the user why nothing was captured.
+        FFrmEditor->showNormal();
+        FFrmEditor->raise();
+        FFrmEditor->activateWindow();
+    }
 }
 
 void TController::Capture(QImage& bitmap, QRect& rect)
@@ -290,6 +300,15 @@ void TController::CaptureStart()
     if (bitmap.isNull())
         return;
 
+    if (destination == CaptureDestination::Edit)
+        OpenEditor(bitmap, rect, busy);
+    else
+        Deliver(destination, bitmap, rect, busy);
+}
+
+bool TController::Deliver(int destination, const QImage& bitmap, const QRect& rect,
+                          const TBusy& busy)
+{
     try {
         QString fileName;
         switch (destination) {
@@ -322,7 +341,7 @@ void TController::CaptureStart()
             break;
         case CaptureDestination::Txt:
             BitmapToTXTFile(bitmap, busy);
-            return;
+            return true;
         case CaptureDestination::Upload:
             break;
         case CaptureDestination::Floating:
@@ -338,10 +357,11 @@ void TController::CaptureStart()
         // The upload runs its own event loop; the controller stays busy meanwhile.
         if (destination == CaptureDestination::Upload) {
             if (EnsureUploadServer && !EnsureUploadServer())
-                return;
+                return false;
             const QString link = CaptureUpload(bitmap, &FWindow);
-            if (!link.isEmpty())
-                FFeedback->Uploaded(link, bitmap);
+            if (link.isEmpty())
+                return false;
+            FFeedback->Uploaded(link, bitmap);
         } else if (!fileName.isEmpty()) {
             FFeedback->Saved(fileName, bitmap);
         } else if (destination == CaptureDestination::Clipboard) {
@@ -351,5 +371,29 @@ void TController::CaptureStart()
         }
     } catch (const std::exception& e) {
         FControls.ShowFailure(QString::fromUtf8(e.what()));
+        return false;
     }
+    return true;
+}
+
+void TController::OpenEditor(const QImage& bitmap, const QRect& rect, TBusy busy)
+{
+    QList<TEditorDestination> destinations;
+    for (int index = CaptureDestination::Png; index <= CaptureDestination::Floating; ++index) {
+        // The recording is no picture destination; the optional ones only where they work.
+        if (index == CaptureDestination::Mp4 ||
+            (index == CaptureDestination::WebP && !WebPLibraryAvailable()) ||
+            (index == CaptureDestination::Txt && FControls.Languages.isEmpty()))
+            continue;
+        destinations.append({index, FControls.ChkSaveTo->itemText(index)});
+    }
+    // The editor keeps the token, so the capture is busy until the editor is gone.
+    FFrmEditor =
+        new TFrmEditor(bitmap, rect, FControls.Caption(), destinations, CaptureDestination::Png,
+                       [this, busy](int destination, const QImage& picture, const QRect& where) {
+                           return Deliver(destination, picture, where, busy);
+                       });
+    FFrmEditor->show();
+    FFrmEditor->raise();
+    FFrmEditor->activateWindow();
 }

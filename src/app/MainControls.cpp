@@ -40,7 +40,7 @@ const QStringList SaveToItems = {
     QStringLiteral("PNG"),    QStringLiteral("JPG"),      QStringLiteral("GIF"),
     QStringLiteral("BMP"),    QStringLiteral("WebP"),     QStringLiteral("MP4(동영상)"),
     QStringLiteral("TXT"),    QStringLiteral("클립보드"), QStringLiteral("이미지창고"),
-    QStringLiteral("프린터"), QStringLiteral("플러팅")};
+    QStringLiteral("프린터"), QStringLiteral("플러팅"),   QStringLiteral("편집")};
 
 const QStringList QualityItems = {"100", "90", "80", "70", "60"};
 

@@ -71,7 +71,7 @@ inline constexpr TSetting<bool>    MouseRec     {"mouse_rec",    [] { return tru
 inline constexpr TSetting<bool>    AutoCopy     {"autocopy",     [] { return false; }};
 inline constexpr TSetting<bool>    FfmpegLog    {"ffmpeg_log",   [] { return false; }};
 inline constexpr TSetting<int>     Area         {"area",         [] { return 0; }, [](int v) { return v >= 0 && v <= 6; }};
-inline constexpr TSetting<int>     SaveTo       {"saveto",       [] { return 0; }, [](int v) { return v >= 0 && v <= 10; }};
+inline constexpr TSetting<int>     SaveTo       {"saveto",       [] { return 0; }, [](int v) { return v >= 0 && v <= 11; }};
 inline constexpr TSetting<int>     JpegQuality  {"jpeg_quality", [] { return 1; }, [](int v) { return v >= 0 && v <= 4; }};
 inline constexpr TSetting<int>     WebpQuality  {"webp_quality", [] { return 1; }, [](int v) { return v >= 0 && v <= 4; }};
 inline constexpr TSetting<int>     Append       {"append",       [] { return 1; }};

@@ -48,7 +48,7 @@ private slots:
 
         const QStringList blocks =
             QString::fromUtf8(bytes.mid(3)).split("\r\n\r\n", Qt::SkipEmptyParts);
-        // The 68 entries of the first version, then added ones.
+        // The first 68 rows are fixed; new texts are appended after them.
         QVERIFY(blocks.size() >= 68);
         QHash<QString, int> entryOfText;
         for (int i = 0; i < blocks.size(); ++i) {

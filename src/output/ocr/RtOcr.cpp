@@ -92,14 +92,89 @@ TCreateOcrEngine EngineFactory(QString& error)
     return nullptr;
 }
 
-} // namespace
-
-struct TRtOcr::TEngine
+// One engine with the model it has loaded.
+struct TEngineSlot
 {
     std::unique_ptr<TOcrEngine> Api;
     std::string DataPath;
     std::string Language;
     bool Loaded = false;
+
+    // Makes the engine and loads the model when not done yet; false when
+    // either fails.
+    bool Ready(const std::string& dataPath, const std::string& language)
+    {
+        if (!Api) {
+            QString error;
+            const TCreateOcrEngine create = EngineFactory(error);
+            if (!create) {
+                qWarning("Text recognition engine not loaded: %s", qPrintable(error));
+                return false;
+            }
+            Api.reset(create());
+            if (!Api)
+                return false;
+        }
+        if (Loaded && DataPath == dataPath && Language == language)
+            return true;
+        Loaded = Api->Load(dataPath, language);
+        DataPath = dataPath;
+        Language = language;
+        return Loaded;
+    }
+};
+
+// A page read as one column of lines is cut in two at a blank row near its
+// middle and the halves are read side by side by two engines; the lines of
+// the lower half follow those of the upper, which is the order one engine
+// reads them in. Pages lower than this are not worth a second engine.
+constexpr int MinSplitHeight = 400;
+
+// A row of one colour from edge to edge, searched outwards from the middle
+// within the middle half of the page; 0 when there is none.
+int BlankRowNearMiddle(const QImage& pixels)
+{
+    const auto blank = [&](int y) {
+        const auto* row = reinterpret_cast<const quint32*>(pixels.constScanLine(y));
+        return std::all_of(row, row + pixels.width(), [&](quint32 p) { return p == row[0]; });
+    };
+    const int middle = pixels.height() / 2;
+    for (int step = 0; step < pixels.height() / 4; ++step) {
+        if (blank(middle - step))
+            return middle - step;
+        if (blank(middle + step))
+            return middle + step;
+    }
+    return 0;
+}
+
+// The lines of `lower`, a part of the page starting `top` rows down, after
+// those of `upper`.
+TResult Joined(TResult upper, const TResult& lower, int top)
+{
+    if (upper.Status != stCompleted)
+        return upper;
+    if (lower.Status != stCompleted)
+        return lower;
+    if (upper.Lines.isEmpty())
+        upper.TextAngle = lower.TextAngle;
+    for (TLine line : lower.Lines) {
+        for (TWord& word : line.Words)
+            word.Rect.Y += float(top);
+        upper.Lines.append(std::move(line));
+    }
+    QStringList texts;
+    for (const TLine& line : std::as_const(upper.Lines))
+        texts.append(line.Text);
+    upper.Text = texts.join(QLatin1Char('\n'));
+    return upper;
+}
+
+} // namespace
+
+struct TRtOcr::TEngine
+{
+    TEngineSlot Slots[2];
 };
 
 struct TRtOcr::TJob
@@ -238,25 +313,8 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
     TResult result;
     result.Status = stError;
     try {
-        if (!engine.Api) {
-            QString error;
-            const TCreateOcrEngine create = EngineFactory(error);
-            if (!create) {
-                qWarning("Text recognition engine not loaded: %s", qPrintable(error));
-                return result;
-            }
-            engine.Api.reset(create());
-            if (!engine.Api)
-                return result;
-        }
-        if (!engine.Loaded || engine.DataPath != job.DataPath || engine.Language != job.Language) {
-            engine.Loaded = false;
-            if (!engine.Api->Load(job.DataPath, job.Language))
-                return result;
-            engine.Loaded = true;
-            engine.DataPath = job.DataPath;
-            engine.Language = job.Language;
-        }
+        if (!engine.Slots[0].Ready(job.DataPath, job.Language))
+            return result;
         if (job.CancelRequested) {
             result.Status = stCanceled;
             return result;
@@ -271,8 +329,39 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
         job.Picture = QImage();
         if (pixels.isNull())
             return result;
-        result =
-            engine.Api->Recognize(pixels, job.Resolution, job.SingleColumn, job.CancelRequested);
+
+        const int cut = job.SingleColumn && pixels.height() >= MinSplitHeight &&
+                                std::thread::hardware_concurrency() >= 2
+                            ? BlankRowNearMiddle(pixels)
+                            : 0;
+        if (cut == 0)
+            return engine.Slots[0].Api->Recognize(pixels, job.Resolution, job.SingleColumn,
+                                                  job.CancelRequested);
+
+        // The halves share the page's pixels; the engine copies what it reads.
+        const QImage upper(pixels.constBits(), pixels.width(), cut, pixels.bytesPerLine(),
+                           pixels.format());
+        const QImage lower(pixels.constScanLine(cut), pixels.width(), pixels.height() - cut,
+                           pixels.bytesPerLine(), pixels.format());
+        TResult lowerResult;
+        lowerResult.Status = stError;
+        std::thread second([&]() noexcept {
+            try {
+                TEngineSlot& slot = engine.Slots[1];
+                if (slot.Ready(job.DataPath, job.Language))
+                    lowerResult =
+                        slot.Api->Recognize(lower, job.Resolution, true, job.CancelRequested);
+            } catch (...) {
+                lowerResult = TResult();
+                lowerResult.Status = stError;
+            }
+        });
+        const TResult upperResult =
+            engine.Slots[0].Api->Recognize(upper, job.Resolution, true, job.CancelRequested);
+        second.join();
+        result = Joined(upperResult, lowerResult, cut);
+        if (job.CancelRequested && result.Status == stError)
+            result.Status = stCanceled;
     } catch (const std::exception& e) {
         qWarning("Text recognition failed: %s", e.what());
         result = TResult();
