@@ -56,13 +56,14 @@ void TRecordControl::RecordStart(TBusy busy)
     FControls.ChkArea->setEnabled(false);
     FControls.PnlMain->setCurrentWidget(FControls.Card3);
 
-    FRecorder = new TRecorder(this);
-    FRecorder->FAudio = FControls.ChkAudio->isChecked();
-    FRecorder->FMouse = FControls.ChkMouse_Rec->isChecked();
-    FRecorder->FLogging = FControls.ChkLog->isChecked();
-    FRecorder->FFFMpeg = encoder;
-    FRecorder->FOutput = output;
-    FRecorder->FLimitSeconds = FControls.RecordLimitSeconds();
+    TRecordOptions options;
+    options.Audio = FControls.ChkAudio->isChecked();
+    options.Mouse = FControls.ChkMouse_Rec->isChecked();
+    options.Logging = FControls.ChkLog->isChecked();
+    options.FFMpeg = encoder;
+    options.Output = output;
+    options.LimitSeconds = FControls.RecordLimitSeconds();
+    FRecorder = new TRecorder(options, this);
     FLastTime.clear();
     emit RecordingChanged(true);
     if (FControls.ChkArea->currentIndex() == CaptureArea::Region && FRegionWindow())
@@ -91,25 +92,19 @@ void TRecordControl::TmrRecTimer()
         const QString time = FRecorder->RecTime().left(8);
         FLastTime = time;
         FControls.LvlRecTime->setText(time);
-        if (region) {
-            region->LvlRecTime->setText(QStringLiteral("[REC] ") + time);
-            region->LvlRecTime->setStyleSheet(
-                QStringLiteral("color: rgb(255, 255, 0); font-weight: bold;"));
-        }
+        if (region)
+            region->SetRecTime(time, true);
         return;
     }
     TmrRec->stop();
-    const QString output = FRecorder->FOutput;
+    const QString output = FRecorder->Options().Output;
     FRecorder->deleteLater();
     FRecorder = nullptr;
     FControls.ChkArea->setEnabled(true);
     FControls.PnlMain->setCurrentWidget(FControls.Card1);
     FControls.LvlRecTime->setText(QStringLiteral("00:00:00"));
-    if (region) {
-        region->LvlRecTime->setText(QStringLiteral("[REC] 00:00:00"));
-        region->LvlRecTime->setStyleSheet(
-            QStringLiteral("color: rgb(128, 0, 0); font-weight: normal;"));
-    }
+    if (region)
+        region->SetRecTime(QStringLiteral("00:00:00"), false);
     FBusy.reset();
     emit RecordingChanged(false);
     // A start that failed leaves no file (or an empty one) to speak of.
