@@ -46,16 +46,16 @@ QString Trimmed(const QLineEdit* edit)
 
 bool IsServiceAddressSet(const QString& value)
 {
-    const QString text = value.trimmed();
+    QString text = value.trimmed();
+    while (text.endsWith(QLatin1Char('/')))
+        text.chop(1);
     if (text.isEmpty())
         return false;
-    const QUrl url =
-        text.contains(QLatin1String("://")) ? QUrl(text) : QUrl(QStringLiteral("http://") + text);
-    QString host = url.host().toLower();
-    while (host.endsWith(QLatin1Char('.')))
-        host.chop(1);
-    return !host.isEmpty() && host != QLatin1String("example") &&
-           !host.endsWith(QLatin1String(".example"));
+    for (const QString& fresh : {Setting::UploadHost.Default(), Setting::ServiceUrl.Default()}) {
+        if (text.compare(fresh, Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    return true;
 }
 
 bool UploadServerSet()

@@ -8,8 +8,8 @@ class QLineEdit;
 class QPushButton;
 
 // Whether the user has pointed the program at a service: a value that is
-// set and does not name the reserved ".example" domain of a fresh
-// installation, which reaches nothing.
+// set and is not a fresh installation's default, whose reserved ".example"
+// name reaches nothing.
 bool IsServiceAddressSet(const QString& value);
 bool UploadServerSet();
 bool WebServiceSet();

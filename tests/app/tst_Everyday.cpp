@@ -367,7 +367,8 @@ private slots:
         QTest::newRow("fresh default host") << Setting::UploadHost.Default() << false;
         QTest::newRow("fresh default service") << Setting::ServiceUrl.Default() << false;
         QTest::newRow("empty") << "" << false;
-        QTest::newRow("reserved, trailing dot") << "http://www.example./" << false;
+        QTest::newRow("fresh default, trailing slash") << "HTTP://www.dastrane.example/" << false;
+        QTest::newRow("another name") << "http://svc.example" << true;
         QTest::newRow("host and port") << "127.0.0.1:8080" << true;
         QTest::newRow("service") << "https://shots.example.org" << true;
     }
