@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "TrickleServer.h"
 #include "platform/Instance.h"
 
 #include <QDir>
@@ -109,7 +110,7 @@ int RunToEnd(const QStringList& arguments, qint64* elapsedMs = nullptr)
     return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -2;
 }
 
-void SetStored(const QString& name, int value)
+void SetStored(const QString& name, const QVariant& value)
 {
     QSettings settings(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Dastrane/Vorantu.conf",
                        QSettings::IniFormat);
@@ -269,6 +270,46 @@ private slots:
         qInfo("/uninst against a recording instance returned after %lld ms", elapsed);
         QVERIFY2(elapsed < 2000, qPrintable(QString::number(elapsed)));
         QCOMPARE(instance.FProcess.state(), QProcess::Running);
+    }
+
+    // A service that trickles its reply must not hold the program: every
+    // quit path ends it promptly while the upload runs.
+    void QuitDuringATricklingUpload_data()
+    {
+        QTest::addColumn<QString>("quit");
+        QTest::newRow("SIGTERM") << "SIGTERM";
+        QTest::newRow("WM_USER 2") << "WM_USER 2";
+        QTest::newRow("end of session") << "WM_QUERYENDSESSION";
+    }
+
+    void QuitDuringATricklingUpload()
+    {
+        QFETCH(QString, quit);
+        TTrickleServer server;
+        SetStored("saveto", 8);
+        SetStored("upload_host", server.Host());
+        const auto restore = qScopeGuard([] {
+            SetStored("saveto", 0);
+            SetStored("upload_host", "img.dastrane.example");
+        });
+        TInstance instance({"/start"});
+        QVERIFY(instance.WaitListening());
+        const QString folder = QFileInfo(SocketPath()).path();
+        // The capture's reply waits for the upload; only the request matters.
+        SendCommand(folder, "WM_COPYDATA 1\n{\"command\":\"capture\"}", 200);
+        QTRY_VERIFY_WITH_TIMEOUT(server.ClientCame(), 10000);
+
+        QElapsedTimer clock;
+        clock.start();
+        if (quit == "SIGTERM")
+            instance.FProcess.terminate();
+        else
+            SendCommand(folder, quit.toLatin1() + '\n', 200);
+        QVERIFY(instance.FProcess.waitForFinished(5000));
+        qInfo("%s during the upload: ended after %lld ms", qPrintable(quit), clock.elapsed());
+        QCOMPARE(instance.FProcess.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(instance.FProcess.exitCode(), 0);
+        QTRY_VERIFY(server.ClientLeft());
     }
 
     void KilledInstanceDoesNotBlockTheNext()
