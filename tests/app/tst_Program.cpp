@@ -1,10 +1,12 @@
 #include "TestEnvironment.h"
+#include "TrickleServer.h"
 #include "platform/Instance.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <csignal>
 
@@ -106,6 +108,13 @@ int RunToEnd(const QStringList& arguments, qint64* elapsedMs = nullptr)
     if (elapsedMs)
         *elapsedMs = clock.elapsed();
     return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -2;
+}
+
+void SetStored(const QString& name, const QVariant& value)
+{
+    QSettings settings(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Dastrane/Vorantu.conf",
+                       QSettings::IniFormat);
+    settings.setValue(name, value);
 }
 
 } // namespace
@@ -233,6 +242,73 @@ private slots:
         QCOMPARE(Socat("WM_QUERYENDSESSION\n"), QByteArray("1\n"));
         QVERIFY(instance.FProcess.waitForFinished(5000));
         QCOMPARE(instance.FProcess.exitCode(), 0);
+    }
+
+    void SocketAnswersWhileTheHotKeyConflictIsShown()
+    {
+        // A key that types text is refused with a box and the key dialog.
+        SetStored("hotkey", 0x41);
+        const auto restore = qScopeGuard([] { SetStored("hotkey", 44); });
+        TInstance instance({"/start"});
+        QVERIFY(instance.WaitListening());
+        QTRY_VERIFY_WITH_TIMEOUT(!VisibleMainWindows().isEmpty(), 10000);
+        QCOMPARE(Socat("WM_USER 0\n"), QByteArray("0\n"));
+    }
+
+    void UninstallWaitsAboutASecondForARecordingInstance()
+    {
+        SetStored("saveto", 5);
+        const auto restore = qScopeGuard([] { SetStored("saveto", 0); });
+        TInstance instance({"/start"});
+        QVERIFY(instance.WaitListening());
+        QCOMPARE(Socat("WM_COPYDATA 1\n{\"command\":\"capture\"}"), QByteArray("1\n"));
+        // The recording instance answers the quit with its "recording" box
+        // and keeps running; the uninstaller must not wait on that box.
+        qint64 elapsed = 0;
+        QCOMPARE(RunToEnd({"/uninst"}, &elapsed), 0);
+        qInfo("/uninst against a recording instance returned after %lld ms", elapsed);
+        QVERIFY2(elapsed < 2000, qPrintable(QString::number(elapsed)));
+        QCOMPARE(instance.FProcess.state(), QProcess::Running);
+    }
+
+    // A service that trickles its reply must not hold the program: every
+    // quit path ends it promptly while the upload runs.
+    void QuitDuringATricklingUpload_data()
+    {
+        QTest::addColumn<QString>("quit");
+        QTest::newRow("SIGTERM") << "SIGTERM";
+        QTest::newRow("WM_USER 2") << "WM_USER 2";
+        QTest::newRow("end of session") << "WM_QUERYENDSESSION";
+    }
+
+    void QuitDuringATricklingUpload()
+    {
+        QFETCH(QString, quit);
+        TTrickleServer server;
+        SetStored("saveto", 8);
+        SetStored("upload_host", server.Host());
+        const auto restore = qScopeGuard([] {
+            SetStored("saveto", 0);
+            SetStored("upload_host", "img.dastrane.example");
+        });
+        TInstance instance({"/start"});
+        QVERIFY(instance.WaitListening());
+        const QString folder = QFileInfo(SocketPath()).path();
+        // The capture's reply waits for the upload; only the request matters.
+        SendCommand(folder, "WM_COPYDATA 1\n{\"command\":\"capture\"}", 200);
+        QTRY_VERIFY_WITH_TIMEOUT(server.ClientCame(), 10000);
+
+        QElapsedTimer clock;
+        clock.start();
+        if (quit == "SIGTERM")
+            instance.FProcess.terminate();
+        else
+            SendCommand(folder, quit.toLatin1() + '\n', 200);
+        QVERIFY(instance.FProcess.waitForFinished(5000));
+        qInfo("%s during the upload: ended after %lld ms", qPrintable(quit), clock.elapsed());
+        QCOMPARE(instance.FProcess.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(instance.FProcess.exitCode(), 0);
+        QTRY_VERIFY(server.ClientLeft());
     }
 
     void KilledInstanceDoesNotBlockTheNext()

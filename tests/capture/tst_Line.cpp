@@ -6,11 +6,20 @@
 
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 
 using namespace TestDesktop;
 
 namespace {
+
+// The picker follows the pointer on its timer: after two ticks it has seen
+// where the pointer is now; it paints on every eleventh.
+void WaitTicks(TFrmLine* picker, int count = 2)
+{
+    QSignalSpy ticks(picker->findChild<QTimer*>(QStringLiteral("Timer1")), &QTimer::timeout);
+    QTRY_VERIFY(ticks.size() >= count);
+}
 
 bool IsBlackOrWhite(QRgb pixel)
 {
@@ -85,7 +94,7 @@ private slots:
         QTRY_COMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
         // A title bar belongs to its window.
         MovePointer(Frame(target).topLeft() + QPoint(60, 5));
-        QTest::qWait(100);
+        WaitTicks(picker);
         QCOMPARE(picker->Target(), TWindowId(target.winId()));
 
         // The control inside it has a ring of its own.
@@ -130,10 +139,11 @@ private slots:
 
         // What the screen shows is the ring as painted, nothing else.
         picker->show();
-        QTest::qWait(200);
+        QVERIFY(QTest::qWaitForWindowExposed(picker));
+        WaitTicks(picker, 12);
         picker->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
         picker->repaint();
-        QTest::qWait(50);
+        Settle();
         const QImage ring = picker->Ring();
         QImage screen(picker->size(), QImage::Format_RGB32);
         QVERIFY(FPlatform.Screen->Grab(picker->geometry(), screen));
@@ -158,7 +168,8 @@ private slots:
         MovePointer(target.mapToGlobal(QPoint(250, 200)));
         QPointer<TFrmLine> picker = Open();
         QTRY_COMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
-        QTest::qWait(150); // the ring is painted
+        WaitTicks(picker, 12);
+        Settle(); // the ring is on screen
 
         TCapture capture(*FPlatform.Screen, *FPlatform.Windows);
         capture.FShowCursor = false;
@@ -167,10 +178,9 @@ private slots:
         capture.Capture(withRing, target.winId(), rect);
         QCOMPARE(rect, picker->geometry().adjusted(1, 1, -1, -1));
         picker->hide();
-        QTest::qWait(100);
+        // The target repaints what the ring covered once the X server has unmapped it.
         QImage without;
-        capture.Capture(without, target.winId(), rect);
-        QCOMPARE(withRing, without);
+        QTRY_VERIFY((capture.Capture(without, target.winId(), rect), without == withRing));
         picker->show();
 
         // A click on the ring reaches what lies below; the picker never takes the focus.
@@ -178,11 +188,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&FMain));
         FMain.activateWindow();
         QTRY_VERIFY(FMain.isActiveWindow());
-        QTest::qWait(100);
+        QVERIFY(WindowManagerRoundTrip());
         const QPoint onRing(picker->geometry().center().x(), picker->geometry().bottom());
         QCOMPARE(FPlatform.Windows->WindowAt(onRing) == TWindowId(picker->winId()), false);
         Click(onRing);
-        QTest::qWait(200);
+        Settle();
+        QVERIFY(WindowManagerRoundTrip());
+        Settle();
         QVERIFY(!picker->isActiveWindow());
         FMain.hide();
         picker->close();
@@ -205,7 +217,7 @@ private slots:
         FArea = 0;
         const QRect before = picker->geometry();
         MovePointer({2500, 500});
-        QTest::qWait(100);
+        WaitTicks(picker);
         QCOMPARE(picker->geometry(), before);
         picker->close();
     }
