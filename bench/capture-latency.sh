@@ -2,12 +2,19 @@
 # Trigger-to-file latency of a full-screen 1920x1080 PNG capture of a
 # text-heavy screen: the "capture" command returns only after the file is
 # written, so timing the command times the whole capture. Compared with the
-# whole-process time of scrot for the same screen in the same run.
+# whole-process times of scrot and maim capturing the same rectangle (the
+# primary monitor, not the whole two-monitor X screen) in the same run; the
+# three take turns in every round so a busy machine slows them alike.
 #
-#   bench/capture-latency.sh BUILD_DIR [RUNS]
+#   bench/capture-latency.sh BUILD_DIR [RUNS] [PERF_DATA]
+#
+# With PERF_DATA, the program's own captures are also recorded with
+# `perf record -g` into that file (a separate pass after the timed rounds).
 set -euo pipefail
 build=$(cd "${1:?build folder}" && pwd)
-runs=${2:-30}
+runs=${2:-15}
+perfdata=${3:-}
+[[ -z $perfdata ]] || perfdata=$(realpath -m "$perfdata")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 inner() {
@@ -24,25 +31,45 @@ inner() {
     for _ in $(seq 100); do [[ -S $socket ]] && break; sleep 0.1; done
     xdotool mousemove 200 200
     sleep 1
-    median() { sort -n | awk '{a[NR]=$1} END {m=(NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2; printf "%.1f ms (n=%d, min %.1f, max %.1f)\n", m, NR, a[1], a[NR]}'; }
-    echo "vorantu capture command:"
-    for _ in $(seq "$runs"); do
+    capture() { printf 'WM_COPYDATA 1\n{"command":"capture"}' | socat -t 30 - "UNIX-CONNECT:$socket" >/dev/null; }
+    ms() { # command... : prints its whole-process time in milliseconds
         local t0 t1
         t0=$(date +%s%N)
-        printf 'WM_COPYDATA 1\n{"command":"capture"}' | socat -t 30 - "UNIX-CONNECT:$socket" >/dev/null
+        "$@" >/dev/null 2>&1
         t1=$(date +%s%N)
-        echo $(((t1 - t0) / 1000))
-    done | awk '{print $1/1000}' | median
-    ls "$HOME/shots" | head -1 | sed 's/^/  first file: /'
-    if command -v scrot >/dev/null; then
-        echo "scrot (whole process):"
-        for i in $(seq "$runs"); do
-            local t0 t1
-            t0=$(date +%s%N)
-            scrot -o "$work/scrot-$i.png"
-            t1=$(date +%s%N)
-            echo $(((t1 - t0) / 1000))
-        done | awk '{print $1/1000}' | median
+        echo "$(((t1 - t0) / 1000))" | awk '{printf "%.3f\n", $1 / 1000}'
+    }
+    local peers=(vorantu scrot)
+    command -v maim >/dev/null && peers+=(maim)
+    for i in $(seq "$runs"); do
+        ms capture >>"$work/vorantu.ms"
+        ms scrot -o -a 0,0,1920,1080 "$work/scrot.png" >>"$work/scrot.ms"
+        if command -v maim >/dev/null; then
+            ms maim -g 1920x1080+0+0 "$work/maim.png" >>"$work/maim.ms"
+        fi
+    done
+    median() { sort -n "$1" | awk '{a[NR]=$1} END {print (NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2}'; }
+    echo "1920x1080 text screen to PNG, whole process, median of $runs (load $(cut -d' ' -f1-3 /proc/loadavg)):"
+    local base
+    base=$(median "$work/vorantu.ms")
+    for p in "${peers[@]}"; do
+        local m
+        m=$(median "$work/$p.ms")
+        printf '  %-8s %8.1f ms  (min %.1f, max %.1f)  vorantu/%s = %.2f\n' "$p" "$m" \
+            "$(sort -n "$work/$p.ms" | head -1)" "$(sort -n "$work/$p.ms" | tail -1)" "$p" \
+            "$(awk -v a="$base" -v b="$m" 'BEGIN {print a / b}')"
+    done
+    local shot
+    shot=$(ls "$HOME/shots" | head -1)
+    printf '  file sizes: vorantu %s, scrot %s, maim %s bytes\n' "$(stat -c %s "$HOME/shots/$shot")" \
+        "$(stat -c %s "$work/scrot.png")" "$(stat -c %s "$work/maim.png" 2>/dev/null || echo -)"
+    if [[ -n $perfdata ]]; then
+        perf record -g -o "$perfdata" -p "$app" -- sleep 4 >/dev/null 2>&1 &
+        local perf=$!
+        sleep 0.5
+        for _ in $(seq 10); do capture; done
+        wait "$perf" || true
+        echo "  profile of 10 captures: $perfdata"
     fi
     printf 'WM_USER 2\n' | socat -t 5 - "UNIX-CONNECT:$socket" >/dev/null || true
     wait "$app" || true
@@ -50,5 +77,5 @@ inner() {
     rm -rf "$work"
 }
 export -f inner
-export build runs
+export build runs perfdata
 exec "$here/scripts/desktop" run bash -c inner

@@ -45,6 +45,17 @@ qint64 ParseBytes(const QString& value)
     return bytes;
 }
 
+int ParseCount(const QString& name, const QString& value, int highest)
+{
+    bool ok = false;
+    const int number = value.toInt(&ok);
+    if (!ok || number < 1 || number > highest)
+        Fail(QStringLiteral("%1: \"%2\" is not a number from 1 to %3")
+                 .arg(name, value)
+                 .arg(highest));
+    return number;
+}
+
 } // namespace
 
 TServiceOptions ParseServiceOptions(const QStringList& arguments)
@@ -67,8 +78,10 @@ TServiceOptions ParseServiceOptions(const QStringList& arguments)
             continue;
         }
         static const QStringList withValue = {
-            QStringLiteral("--listen"), QStringLiteral("--storage"), QStringLiteral("--config"),
-            QStringLiteral("--max-body"), QStringLiteral("--log")};
+            QStringLiteral("--listen"),     QStringLiteral("--storage"),
+            QStringLiteral("--config"),     QStringLiteral("--max-body"),
+            QStringLiteral("--log"),        QStringLiteral("--request-timeout"),
+            QStringLiteral("--per-address")};
         if (!withValue.contains(name))
             Fail(QStringLiteral("unknown option \"%1\" (see --help)").arg(name));
         if (!hasValue) {
@@ -87,6 +100,10 @@ TServiceOptions ParseServiceOptions(const QStringList& arguments)
             options.ConfigFile = value;
         else if (name == QLatin1String("--log"))
             options.LogFile = value;
+        else if (name == QLatin1String("--request-timeout"))
+            options.RequestTimeoutSeconds = ParseCount(name, value, 86400);
+        else if (name == QLatin1String("--per-address"))
+            options.ConnectionsPerAddress = ParseCount(name, value, 256);
         else
             options.MaxBodyBytes = ParseBytes(value);
     }
@@ -114,6 +131,11 @@ Options:
   --max-body BYTES       largest request body accepted (default 33554432)
   --log FILE             append one JSON line per request (default: standard
                          output)
+  --request-timeout SEC  a request must arrive in full within SEC seconds,
+                         and after its first 10 seconds at 8 KiB/s on
+                         average at least (default 300)
+  --per-address N        concurrent connections one client address may hold
+                         (default 32; behind a reverse proxy, raise it)
   --help                 show this text
 
 Addresses served:

@@ -22,6 +22,13 @@ struct TServiceOptions
     QString ConfigFile;        // empty: no update, no notice
     QString LogFile;           // empty: standard output
     qint64 MaxBodyBytes = DefaultMaxBodyBytes;
+    // A request body must arrive in full within this time once the headers
+    // are in, so a trickling client cannot hold a connection and its memory
+    // for ever.
+    int RequestTimeoutSeconds = 300;
+    // Concurrent connections one address may hold; a reverse proxy in front
+    // of the service counts as one address.
+    int ConnectionsPerAddress = 32;
     bool ShowHelp = false;
 };
 

@@ -41,6 +41,8 @@ struct TLayout
 {
     png_uint_32 Width = 0;
     png_uint_32 Height = 0;
+    int Channels = 0;
+    int BitDepth = 0;
     size_t RowBytes = 0;
     int Passes = 1;
 };
@@ -52,6 +54,8 @@ bool ReadHeader(png_structp png, png_infop info, TLayout* layout)
     png_read_info(png, info);
     layout->Width = png_get_image_width(png, info);
     layout->Height = png_get_image_height(png, info);
+    layout->Channels = png_get_channels(png, info);
+    layout->BitDepth = png_get_bit_depth(png, info);
     layout->Passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     layout->RowBytes = png_get_rowbytes(png, info);
@@ -84,7 +88,7 @@ struct TPngDeleter
 
 } // namespace
 
-void CheckPng(QByteArrayView data)
+size_t CheckPng(QByteArrayView data)
 {
     static constexpr unsigned char Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (data.size() < 8 || std::memcmp(data.data(), Signature, 8) != 0)
@@ -107,10 +111,14 @@ void CheckPng(QByteArrayView data)
     TLayout layout;
     if (!ReadHeader(handles.Png, handles.Info, &layout))
         Fail(state->Error);
-    if (quint64(layout.Width) * layout.Height > MaxPngPixels)
+    const quint64 rowBits =
+        quint64(layout.Width) * quint64(layout.Channels) * quint64(layout.BitDepth);
+    if ((rowBits + 7) / 8 * layout.Height > MaxPngDecodedBytes)
         throw EPngError("the picture is too large: " + std::to_string(layout.Width) + " x " +
-                        std::to_string(layout.Height) + " pixels");
+                        std::to_string(layout.Height) + " pixels of " +
+                        std::to_string(layout.Channels * layout.BitDepth) + " bits");
     std::vector<unsigned char> row(layout.RowBytes);
     if (!ReadRows(handles.Png, handles.Info, &layout, row.data()))
         Fail(state->Error);
+    return state->Pos;
 }

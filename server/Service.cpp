@@ -9,6 +9,7 @@
 #include "RequestLog.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <arpa/inet.h>
@@ -32,6 +33,10 @@ constexpr unsigned int IdleTimeoutSeconds = 30;
 // more wait for a later try, so a crowd of uploads cannot exhaust memory.
 constexpr qint64 BodiesInFlight = 4;
 constexpr qsizetype MaxHostLength = 260;
+// After a short grace, a body must keep arriving at this average rate: one
+// byte every few seconds resets the idle timer but is no upload.
+constexpr qint64 GraceSeconds = 10;
+constexpr qint64 MinBytesPerSecond = 8 * 1024;
 
 const char* const JsonType = "application/json; charset=utf-8";
 const char* const HtmlType = "text/html; charset=utf-8";
@@ -106,6 +111,7 @@ struct TValueList
 {
     QJsonArray Pairs;
     int HostCount = 0;
+    QList<QByteArray> ContentLengths;
 };
 
 MHD_Result CollectValue(void* cls, MHD_ValueKind, const char* key, const char* value)
@@ -114,6 +120,8 @@ MHD_Result CollectValue(void* cls, MHD_ValueKind, const char* key, const char* v
     const QString name = QString::fromUtf8(key ? key : "");
     if (name.compare(QLatin1String("Host"), Qt::CaseInsensitive) == 0)
         ++list->HostCount;
+    if (name.compare(QLatin1String("Content-Length"), Qt::CaseInsensitive) == 0)
+        list->ContentLengths.append(QByteArray(value ? value : "").trimmed());
     list->Pairs.append(QJsonArray{name, QString::fromUtf8(value ? value : "")});
     return MHD_YES;
 }
@@ -147,7 +155,13 @@ struct TExchange
     bool IsUpload = false;
     bool Answered = false;
     bool Chunked = false;
+    // Set when the upload cannot be taken while its body is still coming:
+    // the rest is read and dropped, so the client is there to read the reply
+    // instead of meeting a reset connection.
+    bool Refused = false;
     qint64 Reserved = 0; // bytes of the in-flight budget held by this upload
+    qint64 Received = 0;
+    QElapsedTimer Started; // from the end of the headers
     QByteArray Host;
     QByteArray Boundary;
     QByteArray Body;
@@ -177,10 +191,18 @@ private:
     MHD_Result ServeImage(MHD_Connection* connection, TExchange& exchange);
     MHD_Result ServeInit(MHD_Connection* connection, TExchange& exchange);
 
+    enum class TAfterReply
+    {
+        KeepAlive,
+        Close
+    };
     MHD_Result Answer(MHD_Connection* connection, TExchange& exchange, unsigned int status,
-                      const char* contentType, const QByteArray& body, const char* allow = nullptr);
+                      const char* contentType, const QByteArray& body, const char* allow = nullptr,
+                      TAfterReply after = TAfterReply::KeepAlive);
     MHD_Result AnswerError(MHD_Connection* connection, TExchange& exchange, unsigned int status,
-                           const QString& message, const char* allow = nullptr);
+                           const QString& message, const char* allow = nullptr,
+                           TAfterReply after = TAfterReply::KeepAlive);
+    bool IsTooSlow(const TExchange& exchange) const;
     MHD_Result Queue(MHD_Connection* connection, TExchange& exchange, unsigned int status,
                      MHD_Response* response);
 
@@ -228,8 +250,10 @@ TServiceCore::TServiceCore(const TServiceOptions& options)
         flags, options.ListenPort, nullptr, nullptr, &TServiceCore::OnRequest, this,
         MHD_OPTION_EXTERNAL_LOGGER, &Log, nullptr, MHD_OPTION_SOCK_ADDR, address,
         MHD_OPTION_THREAD_POOL_SIZE, ThreadCount, MHD_OPTION_CONNECTION_LIMIT, ConnectionLimit,
-        MHD_OPTION_CONNECTION_TIMEOUT, IdleTimeoutSeconds, MHD_OPTION_NOTIFY_COMPLETED,
-        &TServiceCore::OnCompleted, this, MHD_OPTION_END));
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        static_cast<unsigned int>(options.ConnectionsPerAddress), MHD_OPTION_CONNECTION_TIMEOUT,
+        IdleTimeoutSeconds, MHD_OPTION_NOTIFY_COMPLETED, &TServiceCore::OnCompleted, this,
+        MHD_OPTION_END));
     if (!FDaemon)
         throw EServiceError(QStringLiteral("cannot listen on %1 port %2 (in use, or not an "
                                            "address of this machine)")
@@ -321,6 +345,15 @@ MHD_Result TServiceCore::Begin(MHD_Connection* connection, TExchange& exchange, 
     if (headers.HostCount > 1)
         return AnswerError(connection, exchange, MHD_HTTP_BAD_REQUEST,
                            QStringLiteral("more than one Host header"));
+    // The library reads the first length; a proxy in front may read the
+    // last, and the difference would run the rest of the body as a request
+    // of its own. Nothing of such a connection can be trusted, so it ends.
+    for (const QByteArray& length : std::as_const(headers.ContentLengths)) {
+        if (length != headers.ContentLengths.first())
+            return AnswerError(connection, exchange, MHD_HTTP_BAD_REQUEST,
+                               QStringLiteral("Content-Length headers that differ"), nullptr,
+                               TAfterReply::Close);
+    }
 
     const QString& path = exchange.Path;
     const bool isGet =
@@ -392,18 +425,30 @@ MHD_Result TServiceCore::BeginUpload(MHD_Connection* connection, TExchange& exch
         return AnswerError(
             connection, exchange, MHD_HTTP_CONTENT_TOO_LARGE,
             QStringLiteral("the upload is larger than %1 bytes").arg(FOptions.MaxBodyBytes));
-    if (!Reserve(length))
-        return AnswerError(connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE,
-                           QStringLiteral("too many uploads at once; try again shortly"));
-    exchange.Reserved = length;
-    exchange.Body.reserve(length);
+    // Memory is set aside as the body arrives, not as declared: a client that
+    // announces a large body and sends it a byte at a time holds only what it
+    // sent, and cannot lock every other upload out.
     exchange.IsUpload = true;
+    exchange.Started.start();
     return MHD_YES;
 }
 
 MHD_Result TServiceCore::Receive(TExchange& exchange, const char* data, size_t* size)
 {
     if (!exchange.IsUpload) {
+        *size = 0;
+        return MHD_YES;
+    }
+    exchange.Received += qint64(*size);
+    if (IsTooSlow(exchange)) {
+        std::fprintf(stderr,
+                     "vorantu-service: %s: upload too slow (%lld bytes in %lld ms), closed\n",
+                     qPrintable(exchange.Peer), static_cast<long long>(exchange.Received),
+                     static_cast<long long>(exchange.Started.elapsed()));
+        exchange.LogEntry.insert(QStringLiteral("error"), QStringLiteral("too slow"));
+        return MHD_NO;
+    }
+    if (exchange.Refused) {
         *size = 0;
         return MHD_YES;
     }
@@ -417,8 +462,14 @@ MHD_Result TServiceCore::Receive(TExchange& exchange, const char* data, size_t* 
         return MHD_NO;
     }
     if (total > exchange.Reserved) {
-        if (!Reserve(total - exchange.Reserved))
-            return MHD_NO;
+        if (!Reserve(total - exchange.Reserved)) {
+            exchange.Refused = true;
+            Release(exchange.Reserved);
+            exchange.Reserved = 0;
+            exchange.Body = QByteArray();
+            *size = 0;
+            return MHD_YES;
+        }
         exchange.Reserved = total;
     }
     exchange.Body.append(data, qsizetype(*size));
@@ -430,6 +481,10 @@ MHD_Result TServiceCore::FinishUpload(MHD_Connection* connection, TExchange& exc
 {
     if (!exchange.IsUpload)
         return MHD_NO; // every other request is answered when it begins
+    if (exchange.Refused)
+        return AnswerError(connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE,
+                           QStringLiteral("too many uploads at once; try again shortly"), nullptr,
+                           TAfterReply::Close);
 
     TFormFile file;
     try {
@@ -439,7 +494,9 @@ MHD_Result TServiceCore::FinishUpload(MHD_Connection* connection, TExchange& exc
                            QString::fromUtf8(error.what()));
     }
     try {
-        CheckPng(file.Data);
+        // Bytes after the picture's end are no part of it and would be served
+        // to whoever opens the link; only the picture is kept.
+        file.Data.truncate(qsizetype(CheckPng(file.Data)));
     } catch (const EPngError& error) {
         return AnswerError(connection, exchange, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE,
                            QString::fromUtf8(error.what()));
@@ -510,9 +567,19 @@ MHD_Result TServiceCore::ServeInit(MHD_Connection* connection, TExchange& exchan
     return Answer(connection, exchange, MHD_HTTP_OK, JsonType, InitReply(config, offer));
 }
 
+bool TServiceCore::IsTooSlow(const TExchange& exchange) const
+{
+    const qint64 elapsedMs = exchange.Started.elapsed();
+    if (elapsedMs > qint64(FOptions.RequestTimeoutSeconds) * 1000)
+        return true;
+    const qint64 graceMs = GraceSeconds * 1000;
+    return elapsedMs > graceMs &&
+           exchange.Received < MinBytesPerSecond * (elapsedMs - graceMs) / 1000;
+}
+
 MHD_Result TServiceCore::Answer(MHD_Connection* connection, TExchange& exchange,
                                 unsigned int status, const char* contentType,
-                                const QByteArray& body, const char* allow)
+                                const QByteArray& body, const char* allow, TAfterReply after)
 {
     MHD_Response* response = MHD_create_response_from_buffer(
         size_t(body.size()), const_cast<char*>(body.constData()), MHD_RESPMEM_MUST_COPY);
@@ -522,6 +589,8 @@ MHD_Result TServiceCore::Answer(MHD_Connection* connection, TExchange& exchange,
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
     if (allow)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
+    if (after == TAfterReply::Close)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     if (qstrcmp(contentType, HtmlType) == 0)
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_SECURITY_POLICY,
                                 "default-src 'none'; style-src 'unsafe-inline'");
@@ -529,10 +598,11 @@ MHD_Result TServiceCore::Answer(MHD_Connection* connection, TExchange& exchange,
 }
 
 MHD_Result TServiceCore::AnswerError(MHD_Connection* connection, TExchange& exchange,
-                                     unsigned int status, const QString& message, const char* allow)
+                                     unsigned int status, const QString& message, const char* allow,
+                                     TAfterReply after)
 {
     exchange.LogEntry.insert(QStringLiteral("error"), message);
-    return Answer(connection, exchange, status, JsonType, ErrorReply(message), allow);
+    return Answer(connection, exchange, status, JsonType, ErrorReply(message), allow, after);
 }
 
 MHD_Result TServiceCore::Queue(MHD_Connection* connection, TExchange& exchange, unsigned int status,

@@ -79,10 +79,12 @@ QString NewFilename(const QString& savePath, TNamingMode mode, const QString& ex
     if (mode == TNamingMode::DateTime) {
         // Two captures in one millisecond would share a name and the second
         // would replace the first; the later one moves on to the next free
-        // millisecond instead, keeping the name's form.
+        // millisecond instead, keeping the name's form. The search has no
+        // limit: a folder holds finitely many files, and giving up would hand
+        // back a name that is taken.
         QDateTime time = now();
         QString path = JoinPath(savePath, DateTimeName(time, ext));
-        for (int tries = 0; FileExists(path) && tries < 1000; ++tries) {
+        while (FileExists(path)) {
             time = time.addMSecs(1);
             path = JoinPath(savePath, DateTimeName(time, ext));
         }

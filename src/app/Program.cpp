@@ -8,6 +8,8 @@
 #include "services/Translate.h"
 
 #include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSocketNotifier>
 #include <QThread>
 #include <csignal>
@@ -44,6 +46,51 @@ void WatchTermination(TFrmVorantu& window)
 }
 
 } // namespace
+
+int HandleCommand(TFrmVorantu& window, const TCommandRequest& request)
+{
+    switch (request.Kind) {
+    case TCommandRequest::TKind::User:
+        if (!window.Tray())
+            return 0;
+        if (request.Param == 1)
+            window.ShowMainWindow();
+        else if (request.Param == 2)
+            window.Quit();
+        return 0;
+    case TCommandRequest::TKind::QueryEndSession:
+        window.Quit();
+        return 1;
+    case TCommandRequest::TKind::CopyData: {
+        if (request.Param != 1)
+            return 0;
+        // The text ends at its first NUL, as a C string would.
+        QByteArray text = request.Payload;
+        const qsizetype nul = text.indexOf('\0');
+        if (nul >= 0)
+            text.truncate(nul);
+        QJsonParseError error;
+        const QJsonDocument json = QJsonDocument::fromJson(text, &error);
+        if (error.error != QJsonParseError::NoError || !json.isObject())
+            return 0;
+        const QJsonValue command = json.object().value(QLatin1String("command"));
+        if (!command.isString())
+            return 0;
+        if (command.toString() == QLatin1String("about")) {
+            window.LblCopyrightClick();
+            return 1;
+        }
+        if (command.toString() == QLatin1String("capture")) {
+            window.Start();
+            return 1;
+        }
+        return 0;
+    }
+    case TCommandRequest::TKind::Invalid:
+        break;
+    }
+    return 0;
+}
 
 int RunProgram(int argc, char* argv[])
 {
@@ -86,7 +133,7 @@ int RunProgram(int argc, char* argv[])
     TFrmVorantu window(platform, install);
 
     TCommandServer server(
-        [&window](const TCommandRequest& request) { return window.HandleCommand(request); });
+        [&window](const TCommandRequest& request) { return HandleCommand(window, request); });
     if (!server.Listen(*folder))
         std::fprintf(stderr, "vorantu: cannot listen for commands in %s\n", qPrintable(*folder));
 

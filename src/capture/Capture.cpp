@@ -17,7 +17,9 @@ void TCapture::CaptureCanvas(QImage& canvas, const QRect& rect)
 {
     if (rect.isEmpty() || canvas.isNull())
         return;
-    FScreen.Grab(rect, canvas);
+    // A fresh canvas holds leftover memory, which must never reach a file.
+    if (!FScreen.Grab(rect, canvas))
+        BlackenOutside(canvas, rect, QRegion());
     if (FShowCursor)
         DrawMouse(canvas, rect.left(), rect.top());
 }

@@ -1,6 +1,7 @@
 #include "capture/Drag.h"
 
 #include "platform/NativeWindow.h"
+#include "platform/ScreenScale.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -11,6 +12,7 @@
 #include <QWindow>
 #include <array>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -109,7 +111,9 @@ TFrmDrag::TFrmDrag(TScreen& screen, QWidget* parent)
         FBounds = FBounds.united(monitor);
     if (FBounds.isEmpty() && QGuiApplication::primaryScreen())
         FBounds = QGuiApplication::primaryScreen()->virtualGeometry();
-    setGeometry(FBounds);
+    // The picture, the selection and the result are physical pixels, one to
+    // one with the window's own, whatever scale Qt draws the window at.
+    SetPhysicalGeometry(this, FBounds);
 
     TmrActive->setObjectName(QStringLiteral("TmrActive"));
     TmrActive->setInterval(100);
@@ -168,15 +172,32 @@ void TFrmDrag::showEvent(QShowEvent* event)
 void TFrmDrag::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    FPicture.Paint(painter, event->region());
+    PaintInPhysicalPixels(painter, this);
+    FPicture.Paint(painter, PhysicalFromLocal(this, event->region()) & FPicture.Screen().rect());
 }
 
 void TFrmDrag::DrawSelection(bool rebuild)
 {
     if (rebuild)
-        update(FPicture.Select(FCaptureRect));
+        update(LocalFromPhysical(this, FPicture.Select(FCaptureRect)));
     else
         update();
+}
+
+QPoint TFrmDrag::PointerAt(const QPointF& local) const
+{
+    const QPoint computed = PhysicalFromLocal(this, local);
+    const qreal ratio = devicePixelRatioF();
+    if (ratio == std::floor(ratio))
+        return computed;
+    // Qt hands a mouse position over in whole units of its own, so at a
+    // fractional scale every other physical pixel is out of reach. The
+    // server's pointer is exact; it is taken when it is still where the
+    // event says (the pointer may have moved on since).
+    const QPoint pointer = FScreen.CursorPosition() - FBounds.topLeft();
+    const QPoint distance = pointer - computed;
+    const int slack = int(std::ceil(ratio));
+    return qAbs(distance.x()) <= slack && qAbs(distance.y()) <= slack ? pointer : computed;
 }
 
 void TFrmDrag::mousePressEvent(QMouseEvent* event)
@@ -184,14 +205,14 @@ void TFrmDrag::mousePressEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     FSelecting = true;
-    FStartPoint = FEndPoint = event->position().toPoint();
+    FStartPoint = FEndPoint = PointerAt(event->position());
 }
 
 void TFrmDrag::mouseMoveEvent(QMouseEvent* event)
 {
     if (!FSelecting)
         return;
-    FEndPoint = event->position().toPoint();
+    FEndPoint = PointerAt(event->position());
     FCaptureRect = NormalizeRect(FStartPoint, FEndPoint);
     DrawSelection(true);
 }
@@ -201,7 +222,7 @@ void TFrmDrag::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton || !FSelecting)
         return;
     FSelecting = false;
-    FEndPoint = event->position().toPoint();
+    FEndPoint = PointerAt(event->position());
     FCaptureRect = NormalizeRect(FStartPoint, FEndPoint);
     DrawSelection(true);
     if (FCaptureRect.width() == 0 || FCaptureRect.height() == 0)

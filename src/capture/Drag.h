@@ -86,8 +86,8 @@ public:
     static int MinMonitorLeft(const QList<QRect>& monitors);
     static int MinMonitorTop(const QList<QRect>& monitors);
 
-    // The selection in the overlay's client coordinates; empty until the
-    // first drag movement.
+    // The selection in the overlay's physical pixels from its top-left;
+    // empty until the first drag movement.
     QRect CaptureRect() const { return FCaptureRect; }
     const TDragPicture& Picture() const { return FPicture; }
 
@@ -110,6 +110,8 @@ private:
     // Gives the overlay the keyboard focus even while another program is
     // active; false when the window is not on screen yet.
     bool TakeFocus();
+    // The physical pixel of the overlay under a mouse event's position.
+    QPoint PointerAt(const QPointF& local) const;
 
     TScreen& FScreen;
     QRect FBounds; // the overlay on the screen: the bounding box of the monitors

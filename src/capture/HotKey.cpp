@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 
 namespace {
@@ -59,6 +60,14 @@ QString TFrmHotKey::KeyText(quint16 code)
     return QString();
 }
 
+bool TFrmHotKey::TypesText(quint16 code)
+{
+    if (code & (HotKeyCode::Shift | HotKeyCode::Ctrl | HotKeyCode::Alt))
+        return false;
+    const quint16 key = code & HotKeyCode::KeyMask;
+    return (key >= 0x41 && key <= 0x5A) || (key >= 0x30 && key <= 0x39);
+}
+
 quint16 TFrmHotKey::KeyCode(const QString& text)
 {
     for (const TKeyName& name : KeyNames()) {
@@ -103,6 +112,17 @@ TFrmHotKey::TFrmHotKey(std::unique_ptr<TGlobalHotKey> hotKey, QWidget* owner)
     BtnNo = new QPushButton(QStringLiteral("취소"), this);
     BtnNo->setObjectName(QStringLiteral("BtnNo"));
     BtnNo->setGeometry(216, 82, 75, 28);
+    // For desktops that keep the wanted key for themselves: their own
+    // keyboard settings can run the command-line client instead.
+    LblHelp = new QLabel(QStringLiteral("단축키 대신 데스크톱의 키보드 설정에서 \"vorantuctl "
+                                        "capture\" 명령을 키에 지정할 수도 있습니다."),
+                         this);
+    LblHelp->setObjectName(QStringLiteral("LblHelp"));
+    LblHelp->setWordWrap(true);
+    LblHelp->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LblHelp->setGeometry(8, 118, 283, 44);
+    setFixedSize(299, 166);
+
     connect(BtnYes, &QPushButton::clicked, this, &TFrmHotKey::BtnYesClick);
     connect(BtnNo, &QPushButton::clicked, this, &TFrmHotKey::BtnNoClick);
 
@@ -120,7 +140,22 @@ TFrmHotKey::~TFrmHotKey()
 
 void TFrmHotKey::Initialize()
 {
-    if (RegisterKey(quint16(LoadHotKey())))
+    const quint16 stored = quint16(LoadHotKey());
+    if (TypesText(stored)) {
+        // Left ungrabbed: the user is told why and picks another key, as for
+        // a key another program holds.
+        if (FHotKey)
+            FHotKey->Unregister();
+        ShowMessageBox(Translate(windowTitle()),
+                       Translate(QStringLiteral("저장된 단축키 \"%s\"는 입력하는 글자마다 "
+                                                "캡쳐하게 되므로 사용하지 않았습니다.\n\n"
+                                                "단축키를 변경해주세요."))
+                           .replace(QLatin1String("%s"), KeyText(stored)),
+                       TBoxIcon::Error, QMessageBox::Ok, TBoxPlacement::Normal);
+        exec();
+        return;
+    }
+    if (RegisterKey(stored))
         return;
     ShowMessageBox(
         Translate(windowTitle()),
@@ -170,6 +205,14 @@ bool TFrmHotKey::RegisterKey(quint16 code)
 
 void TFrmHotKey::BtnYesClick()
 {
+    if (TypesText(GetHotKey())) {
+        ShowMessageBox(Translate(windowTitle()),
+                       Translate(QStringLiteral("글자나 숫자 키는 Shift, Ctrl 또는 Alt와 함께 "
+                                                "사용해야 합니다.\n\n그렇지 않으면 입력하는 "
+                                                "글자마다 캡쳐됩니다.")),
+                       TBoxIcon::Information);
+        return;
+    }
     if (RegisterKey(GetHotKey())) {
         SaveHotKey();
         done(QDialog::Accepted);
@@ -182,7 +225,10 @@ void TFrmHotKey::BtnYesClick()
 
 void TFrmHotKey::BtnNoClick()
 {
-    if (!RegisterKey(quint16(LoadHotKey()))) {
+    const quint16 stored = quint16(LoadHotKey());
+    if (TypesText(stored) || !RegisterKey(stored)) {
+        if (FHotKey)
+            FHotKey->Unregister();
         ShowMessageBox(
             Translate(windowTitle()),
             Translate(QStringLiteral("단축키가 설정되지 못해 캡쳐기능이 작동하지 않습니다.")),

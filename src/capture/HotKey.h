@@ -8,6 +8,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 
 // The global hot key and the small dialog that picks it. It lives, hidden,
@@ -31,6 +32,10 @@ public:
     // The key code of a list text (compared without regard to case); 0 when none.
     static quint16 KeyCode(const QString& text);
     static QStringList KeyList();
+    // True for a key that types text (a letter or a digit) held with none of
+    // Shift, Ctrl and Alt: grabbed for the whole desktop it would turn every
+    // such character typed in any program into a capture.
+    static bool TypesText(quint16 code);
 
     int LoadHotKey();
     quint16 GetHotKey() const;
@@ -54,4 +59,5 @@ private:
     QComboBox* ChkHotKey;
     QPushButton* BtnYes;
     QPushButton* BtnNo;
+    QLabel* LblHelp;
 };

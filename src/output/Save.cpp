@@ -16,6 +16,7 @@
 #include <QSaveFile>
 #include <QtEndian>
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <dlfcn.h>
@@ -23,7 +24,9 @@
 #include <memory>
 #include <optional>
 #include <png.h>
+#include <thread>
 #include <vector>
+#include <zlib.h>
 // jpeglib.h needs size_t and FILE declared first.
 #include <jerror.h>
 #include <jpeglib.h>
@@ -322,6 +325,244 @@ bool EncodePng(const QImage& rows, const png_color* palette, int paletteSize, in
     return true;
 }
 
+// Truecolour PNG on every core. The filtered rows are cut into bands of
+// about BandBytes, each deflated on its own with the 32 KiB before it as the
+// dictionary and ended with a sync flush, so the bands join into one zlib
+// stream whose Adler-32 is combined from theirs. The bands depend only on the
+// picture's size, never on the number of cores, so the same picture gives the
+// same bytes on every machine. What a decoder sees is what libpng would have
+// written with the same settings: IHDR, IDAT chunks of at most 65,535 bytes,
+// IEND; Sub on every row, deflate level 7. The default strategy, not the one
+// libpng picks for filtered rows, because on screens of text and flat colour
+// it gives files a tenth smaller in less time.
+constexpr std::size_t PngWindow = 32768;
+constexpr std::size_t BandBytes = 512 * 1024;
+constexpr std::size_t MaxIdatBytes = 65535;
+
+// One filtered row: the filter type and the row's red, green and blue bytes.
+void SubFilterRow(const uchar* bgrx, int width, unsigned char* out)
+{
+    // libpng leaves a row of one pixel unfiltered: Sub would change nothing.
+    out[0] = width > 1 ? 1 : 0;
+    unsigned char* rgb = out + 1;
+    unsigned char r = 0, g = 0, b = 0;
+    for (int x = 0; x < width; ++x, bgrx += 4, rgb += 3) {
+        rgb[0] = static_cast<unsigned char>(bgrx[2] - r);
+        rgb[1] = static_cast<unsigned char>(bgrx[1] - g);
+        rgb[2] = static_cast<unsigned char>(bgrx[0] - b);
+        r = bgrx[2];
+        g = bgrx[1];
+        b = bgrx[0];
+    }
+}
+
+struct TPngBand
+{
+    int FirstRow = 0;
+    int EndRow = 0;
+    std::vector<unsigned char> Deflated;
+    uLong Adler = 0;
+    uLong Length = 0;
+};
+
+struct TDeflater
+{
+    z_stream Stream{};
+    bool Ready = false;
+
+    TDeflater()
+    {
+        Ready = deflateInit2(&Stream, 7, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~TDeflater()
+    {
+        if (Ready)
+            deflateEnd(&Stream);
+    }
+    TDeflater(const TDeflater&) = delete;
+    TDeflater& operator=(const TDeflater&) = delete;
+};
+
+// Filters and deflates one band; false when zlib fails. May throw bad_alloc.
+bool DeflateBand(const QImage& rows, TPngBand& band, bool last, TDeflater& deflater,
+                 std::vector<unsigned char>& filtered)
+{
+    const std::size_t rowBytes = std::size_t(rows.width()) * 3 + 1;
+    // The rows just before the band, for the dictionary, and the band itself.
+    const int dictionaryRows =
+        std::min<int>(band.FirstRow, int((PngWindow + rowBytes - 1) / rowBytes));
+    const int firstRow = band.FirstRow - dictionaryRows;
+    filtered.resize(rowBytes * std::size_t(band.EndRow - firstRow));
+    for (int y = firstRow; y < band.EndRow; ++y)
+        SubFilterRow(rows.constScanLine(y), rows.width(),
+                     filtered.data() + rowBytes * std::size_t(y - firstRow));
+    const std::size_t dictionaryBytes = rowBytes * std::size_t(dictionaryRows);
+    const std::size_t windowBytes = std::min(dictionaryBytes, PngWindow);
+
+    z_stream& z = deflater.Stream;
+    if (!deflater.Ready || deflateReset(&z) != Z_OK)
+        return false;
+    if (windowBytes > 0 && deflateSetDictionary(&z, filtered.data() + dictionaryBytes - windowBytes,
+                                                uInt(windowBytes)) != Z_OK)
+        return false;
+    band.Length = uLong(filtered.size() - dictionaryBytes);
+    band.Adler =
+        adler32(adler32(0, nullptr, 0), filtered.data() + dictionaryBytes, uInt(band.Length));
+    // Room for the worst case and the flush's empty stored block.
+    band.Deflated.resize(deflateBound(&z, band.Length) + 16);
+    z.next_in = filtered.data() + dictionaryBytes;
+    z.avail_in = uInt(band.Length);
+    z.next_out = band.Deflated.data();
+    z.avail_out = uInt(band.Deflated.size());
+    const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+    if (z.avail_in != 0 || (last ? result != Z_STREAM_END : result != Z_OK))
+        return false;
+    band.Deflated.resize(band.Deflated.size() - z.avail_out);
+    return true;
+}
+
+bool PngEmit(TPngSink& sink, const void* data, std::size_t size)
+{
+    TPngSink* target = &sink;
+    if (target->File)
+        return target->File->TryWrite(data, qint64(size));
+    try {
+        target->Memory->append(static_cast<const char*>(data), qsizetype(size));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Collects the stream into IDAT chunks and writes each whole chunk out.
+class TIdatWriter
+{
+public:
+    explicit TIdatWriter(TPngSink& sink) : FSink(sink)
+    {
+        FChunk.reserve(MaxIdatBytes + 12);
+        Begin();
+    }
+
+    bool Add(const unsigned char* data, std::size_t size)
+    {
+        while (size > 0) {
+            const std::size_t room = MaxIdatBytes - (FChunk.size() - 8);
+            const std::size_t take = std::min(room, size);
+            FChunk.insert(FChunk.end(), data, data + take);
+            data += take;
+            size -= take;
+            if (FChunk.size() - 8 == MaxIdatBytes && !Flush())
+                return false;
+        }
+        return true;
+    }
+
+    bool Finish() { return FChunk.size() == 8 || Flush(); }
+
+private:
+    void Begin() { FChunk.assign({0, 0, 0, 0, 'I', 'D', 'A', 'T'}); }
+
+    bool Flush()
+    {
+        const std::size_t length = FChunk.size() - 8;
+        qToBigEndian(quint32(length), FChunk.data());
+        const uLong crc = crc32(crc32(0, nullptr, 0), FChunk.data() + 4, uInt(length + 4));
+        unsigned char crcBytes[4];
+        qToBigEndian(quint32(crc), crcBytes);
+        FChunk.insert(FChunk.end(), crcBytes, crcBytes + 4);
+        const bool ok = PngEmit(FSink, FChunk.data(), FChunk.size());
+        Begin();
+        return ok;
+    }
+
+    TPngSink& FSink;
+    std::vector<unsigned char> FChunk;
+};
+
+bool PngChunk(TPngSink& sink, const char* type, const unsigned char* data, std::size_t size)
+{
+    unsigned char head[8];
+    qToBigEndian(quint32(size), head);
+    std::copy(type, type + 4, head + 4);
+    uLong crc = crc32(crc32(0, nullptr, 0), head + 4, 4);
+    // A null buffer would restart the checksum instead of adding nothing.
+    if (size > 0)
+        crc = crc32(crc, data, uInt(size));
+    unsigned char tail[4];
+    qToBigEndian(quint32(crc), tail);
+    return PngEmit(sink, head, 8) && PngEmit(sink, data, size) && PngEmit(sink, tail, 4);
+}
+
+// The truecolour PNG of 32-bit `rows`; false with a message in `sink` when
+// zlib fails or the sink refuses a write.
+bool EncodeTruecolourPng(const QImage& rows, TPngSink& sink)
+{
+    const std::size_t rowBytes = std::size_t(rows.width()) * 3 + 1;
+    const int rowsPerBand = int(std::max<std::size_t>(1, BandBytes / rowBytes));
+    std::vector<TPngBand> bands;
+    for (int y = 0; y < rows.height(); y += rowsPerBand)
+        bands.push_back(TPngBand{y, std::min(rows.height(), y + rowsPerBand), {}, 0, 0});
+
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    const auto work = [&]() noexcept {
+        try {
+            TDeflater deflater;
+            std::vector<unsigned char> filtered;
+            for (std::size_t i = next++; i < bands.size() && !failed; i = next++)
+                if (!DeflateBand(rows, bands[i], i + 1 == bands.size(), deflater, filtered))
+                    failed = true;
+        } catch (...) {
+            failed = true;
+        }
+    };
+    const std::size_t threadCount =
+        std::min<std::size_t>({bands.size(), std::max(1u, std::thread::hardware_concurrency()), 8});
+    std::vector<std::thread> helpers;
+    try {
+        for (std::size_t i = 1; i < threadCount; ++i)
+            helpers.emplace_back(work);
+    } catch (...) {
+        // Fewer helpers only means a slower encoding.
+    }
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (failed) {
+        std::snprintf(sink.Message, sizeof sink.Message, "%s", "The PNG encoder failed.");
+        return false;
+    }
+
+    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    unsigned char ihdr[13];
+    qToBigEndian(quint32(rows.width()), ihdr);
+    qToBigEndian(quint32(rows.height()), ihdr + 4);
+    ihdr[8] = 8;  // bits per sample
+    ihdr[9] = 2;  // truecolour
+    ihdr[10] = 0; // deflate
+    ihdr[11] = 0; // adaptive filtering
+    ihdr[12] = 0; // not interlaced
+    bool ok = PngEmit(sink, signature, sizeof signature) && PngChunk(sink, "IHDR", ihdr, 13);
+
+    // The zlib header of a 32 KiB window at a level above the default.
+    static const unsigned char zlibHeader[2] = {0x78, 0xDA};
+    TIdatWriter idat(sink);
+    ok = ok && idat.Add(zlibHeader, 2);
+    uLong adler = adler32(0, nullptr, 0);
+    for (TPngBand& band : bands) {
+        ok = ok && idat.Add(band.Deflated.data(), band.Deflated.size());
+        adler = adler32_combine(adler, band.Adler, z_off_t(band.Length));
+        band.Deflated = {};
+    }
+    unsigned char adlerBytes[4];
+    qToBigEndian(quint32(adler), adlerBytes);
+    ok = ok && idat.Add(adlerBytes, 4) && idat.Finish() && PngChunk(sink, "IEND", nullptr, 0);
+    if (!ok)
+        std::snprintf(sink.Message, sizeof sink.Message, "%s", "write failed");
+    return ok;
+}
+
 // ---------------------------------------------------------------------------
 // JPEG
 
@@ -544,8 +785,9 @@ bool EncodePicturePng(const QImage& bitmap, TPngSink& sink)
             palette.push_back(png_color{png_byte(qRed(colour)), png_byte(qGreen(colour)),
                                         png_byte(qBlue(colour))});
     }
-    return EncodePng(rows, paletted ? palette.data() : nullptr, int(palette.size()),
-                     paletted ? paletted->BitDepth : 8, sink);
+    if (!paletted)
+        return EncodeTruecolourPng(rows, sink);
+    return EncodePng(rows, palette.data(), int(palette.size()), paletted->BitDepth, sink);
 }
 
 } // namespace

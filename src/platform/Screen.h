@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPoint>
 #include <QRect>
+#include <QRegion>
 #include <QRgb>
 #include <optional>
 
@@ -30,9 +31,10 @@ public:
 
     // Copies the screen rectangle `rect` into `target` at (0, 0). `target`
     // must be at least rect's size, 32 bits per pixel (Format_RGB32 or
-    // Format_ARGB32; the fourth byte is set to 0xFF). Parts of `rect`
-    // outside the screen are left as they were. False when nothing could be
-    // read; `target` is then unchanged.
+    // Format_ARGB32; the fourth byte is set to 0xFF). Parts of `rect` on no
+    // monitor (off the screen, or in a gap of monitors of different sizes)
+    // are opaque black, whatever `target` held. False when the screen could
+    // not be read; `target` is then unchanged.
     virtual bool Grab(const QRect& rect, QImage& target) = 0;
 
     virtual QPoint CursorPosition() const = 0;
@@ -43,3 +45,9 @@ public:
     // The colour of one screen pixel; nullopt outside the screen.
     virtual std::optional<QRgb> Pixel(const QPoint& position) = 0;
 };
+
+// Sets the pixels of `target` (whose (0, 0) is the screen point
+// rect.topLeft()) that lie inside `rect` but outside `shown` to opaque black.
+// A fresh picture holds whatever memory was there before, and that must
+// never reach a file, the clipboard or an upload.
+void BlackenOutside(QImage& target, const QRect& rect, const QRegion& shown);

@@ -150,7 +150,16 @@ std::span<const TSettingInfo> SettingsTable()
 int ReadSetting(const TConfig& config, const TSetting<int>& setting)
 {
     const QString name = QLatin1String(setting.Name);
-    return config.Exists(name) ? config.ReadInteger(name, setting.Default()) : setting.Default();
+    if (!config.Exists(name))
+        return setting.Default();
+    const int value = config.ReadInteger(name, setting.Default());
+    return !setting.Valid || setting.Valid(value) ? value : setting.Default();
+}
+
+bool IsValidHotKey(int code)
+{
+    constexpr int Modifiers = 0x2000 | 0x4000 | 0x8000;
+    return (code & 0xFF) != 0 && (code & ~(0xFF | Modifiers)) == 0;
 }
 
 bool ReadSetting(const TConfig& config, const TSetting<bool>& setting)

@@ -47,12 +47,20 @@ enum class TSettingType
 };
 
 // One row of the settings table. Defaults that depend on the machine (the
-// locale, the desktop folder, the screen) are computed when read.
+// locale, the desktop folder, the screen) are computed when read. `Valid`,
+// when set, names the values the program can act on; anything else stored
+// (a hand-edited file, an older version's leftovers) reads as the default, so
+// a bad value can neither loop a dialog nor silence every capture.
 template <typename T> struct TSetting
 {
     const char* Name;
     T (*Default)();
+    bool (*Valid)(T) = nullptr;
 };
+
+// A stored hot key the dialog can show and the desktop can register: a key in
+// the low byte and nothing but the Shift, Ctrl and Alt bits above it.
+bool IsValidHotKey(int code);
 
 struct TSettingInfo
 {
@@ -68,7 +76,7 @@ QString DefaultSavePath();
 
 namespace Setting {
 // clang-format off
-inline constexpr TSetting<int>     LanguageOcr  {"language_ocr", [] { return 0; }};
+inline constexpr TSetting<int>     LanguageOcr  {"language_ocr", [] { return 0; }, [](int v) { return v >= 0; }};
 inline constexpr TSetting<QString> Language     {"language",     DefaultLanguage};
 inline constexpr TSetting<QString> Path         {"path",         DefaultSavePath};
 inline constexpr TSetting<bool>    Audio        {"audio",        [] { return false; }};
@@ -76,10 +84,10 @@ inline constexpr TSetting<bool>    Mouse        {"mouse",        [] { return tru
 inline constexpr TSetting<bool>    MouseRec     {"mouse_rec",    [] { return true; }};
 inline constexpr TSetting<bool>    AutoCopy     {"autocopy",     [] { return false; }};
 inline constexpr TSetting<bool>    FfmpegLog    {"ffmpeg_log",   [] { return false; }};
-inline constexpr TSetting<int>     Area         {"area",         [] { return 0; }};
-inline constexpr TSetting<int>     SaveTo       {"saveto",       [] { return 0; }};
-inline constexpr TSetting<int>     JpegQuality  {"jpeg_quality", [] { return 1; }};
-inline constexpr TSetting<int>     WebpQuality  {"webp_quality", [] { return 1; }};
+inline constexpr TSetting<int>     Area         {"area",         [] { return 0; }, [](int v) { return v >= 0 && v <= 6; }};
+inline constexpr TSetting<int>     SaveTo       {"saveto",       [] { return 0; }, [](int v) { return v >= 0 && v <= 10; }};
+inline constexpr TSetting<int>     JpegQuality  {"jpeg_quality", [] { return 1; }, [](int v) { return v >= 0 && v <= 4; }};
+inline constexpr TSetting<int>     WebpQuality  {"webp_quality", [] { return 1; }, [](int v) { return v >= 0 && v <= 4; }};
 inline constexpr TSetting<int>     Append       {"append",       [] { return 1; }};
 inline constexpr TSetting<int>     Sound        {"sound",        [] { return 2; }};
 inline constexpr TSetting<int>     RecordLimit  {"record_limit", [] { return 0; }};
@@ -93,7 +101,7 @@ inline constexpr TSetting<int>     Left         {"left",         DefaultRegionLe
 inline constexpr TSetting<int>     Top          {"top",          DefaultRegionTop};
 inline constexpr TSetting<int>     Width        {"width",        [] { return 480; }};
 inline constexpr TSetting<int>     Height       {"height",       [] { return 360; }};
-inline constexpr TSetting<int>     HotKey       {"hotkey",       [] { return 44; }};
+inline constexpr TSetting<int>     HotKey       {"hotkey",       [] { return 44; }, IsValidHotKey};
 // Where the maker's web service runs: the image host (port 80 unless the
 // value names one) and the base address of the product page, the help page
 // and the start-up call. The reserved .example names reach nothing, so a
@@ -108,7 +116,7 @@ inline constexpr TSetting<QString> ServiceUrl   {"service_url",  [] { return QSt
 std::span<const TSettingInfo> SettingsTable();
 
 // Typed access through the table: the row's default applies when the value is
-// missing or unreadable.
+// missing, unreadable or outside the row's range.
 int ReadSetting(const TConfig& config, const TSetting<int>& setting);
 bool ReadSetting(const TConfig& config, const TSetting<bool>& setting);
 QString ReadSetting(const TConfig& config, const TSetting<QString>& setting);

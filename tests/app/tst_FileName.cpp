@@ -145,6 +145,16 @@ private slots:
         Touch(dir.path(), {"V-20260304-050607089.png", "V-20260304-050607090.png"});
         QCOMPARE(NameOnly(NewFilename(dir.path(), TNamingMode::DateTime, "png", clock)),
                  QStringLiteral("V-20260304-050607091.png"));
+
+        // A long run of taken milliseconds, crossing into the next second,
+        // must still end on a free name rather than give up on a taken one.
+        QStringList taken;
+        for (int ms = 0; ms < 1500; ++ms)
+            taken << fixed.addMSecs(ms).toString("'V-'yyyyMMdd-HHmmsszzz'.jpg'");
+        Touch(dir.path(), taken);
+        const QString free = NewFilename(dir.path(), TNamingMode::DateTime, "jpg", clock);
+        QCOMPARE(NameOnly(free), fixed.addMSecs(1500).toString("'V-'yyyyMMdd-HHmmsszzz'.jpg'"));
+        QVERIFY(!QFileInfo::exists(free));
     }
 
     void MissingFolder()

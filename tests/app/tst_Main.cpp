@@ -3,8 +3,10 @@
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
 #include "app/Main.h"
+#include "app/Program.h"
 #include "capture/Capture.h"
 #include "capture/HotKey.h"
+#include "platform/Instance.h"
 #include "services/Config.h"
 #include "services/Translate.h"
 
@@ -576,8 +578,8 @@ private slots:
             TStatus busyStatus = stIdle;
             answer.OnBox = [&] {
                 busyStatus = FWindow->Status();
-                busyReply = FWindow->HandleCommand(
-                    ParseCommandRequest("WM_COPYDATA 1\n{\"command\":\"capture\"}"));
+                busyReply = HandleCommand(
+                    *FWindow, ParseCommandRequest("WM_COPYDATA 1\n{\"command\":\"capture\"}"));
             };
             FWindow->Start();
             QCOMPARE(answer.Count, 1);
@@ -696,7 +698,7 @@ private slots:
         QFETCH(int, reply);
         QFETCH(int, files);
         const bool endsSession = request.startsWith("WM_QUERYENDSESSION");
-        QCOMPARE(FWindow->HandleCommand(ParseCommandRequest(request)), reply);
+        QCOMPARE(HandleCommand(*FWindow, ParseCommandRequest(request)), reply);
         QCOMPARE(Files(FSave).size(), files);
         if (endsSession) {
             QVERIFY(FWindow->CanClose());
@@ -712,7 +714,7 @@ private slots:
         FWindow->close();
         QVERIFY(!FWindow->isVisible());
         QVERIFY(FWindow->Tray()->isVisible());
-        FWindow->HandleCommand(ParseCommandRequest("WM_USER 1\n"));
+        HandleCommand(*FWindow, ParseCommandRequest("WM_USER 1\n"));
         QTRY_VERIFY(FWindow->isVisible());
     }
 };

@@ -3,6 +3,9 @@
 // Helpers for the capture windows' tests on the virtual desktop: XTest input
 // through xdotool, windows of known pixels, and a window of another program.
 
+#include "platform/Screen.h"
+#include "platform/ScreenScale.h"
+
 #include <QCursor>
 #include <QGuiApplication>
 #include <QImage>
@@ -75,8 +78,8 @@ inline constexpr Qt::WindowFlags Unmanaged =
 // A plain window of the window manager, without a frame, below top-most ones.
 inline constexpr Qt::WindowFlags Managed = Qt::FramelessWindowHint;
 
-// A window at an exact place showing `image`; unmanaged (above everything,
-// placed exactly) unless told otherwise.
+// A window at an exact physical place showing `image` one to one, whatever
+// Qt's scale; unmanaged (above everything, placed exactly) unless told otherwise.
 class TPictureWindow : public QWidget
 {
 public:
@@ -85,13 +88,18 @@ public:
         : QWidget(nullptr, flags),
           Image(image.isNull() ? Pattern(geometry.size()) : std::move(image))
     {
-        setGeometry(geometry);
+        SetPhysicalGeometry(this, geometry);
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
     QImage Image;
 
 protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, Image); }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        PaintInPhysicalPixels(painter, this);
+        painter.drawImage(0, 0, Image);
+    }
 };
 
 // A window of another program (xmessage), managed by the window manager.
@@ -145,6 +153,26 @@ inline void Shot(const QString& name, const QRect& area = QRect())
     painter.end();
     (area.isEmpty() ? shot : shot.copy(area.translated(-desktop.topLeft())))
         .save(folder + '/' + name + ".png");
+}
+
+// The scale Qt applies, for the names of screenshots.
+inline QString ScaleName()
+{
+    QStringList factors;
+    for (const QScreen* screen : QGuiApplication::screens())
+        factors << QString::number(screen->devicePixelRatio());
+    return QStringLiteral("at ") + factors.join('+');
+}
+
+// The same from the screen's own physical pixels, true at any scale Qt applies.
+inline void Shot(TScreen& screen, const QString& name, const QRect& area = QRect(0, 0, 3200, 1080))
+{
+    const QString folder = qEnvironmentVariable("VORANTU_TEST_SHOTS");
+    if (folder.isEmpty())
+        return;
+    QImage shot(area.size(), QImage::Format_RGB32);
+    screen.Grab(area, shot);
+    shot.save(folder + '/' + name + ".png");
 }
 
 // The root's _NET_ACTIVE_WINDOW as xdotool reads it.

@@ -461,6 +461,10 @@ private slots:
     {
         QTest::addColumn<QImage>("picture");
         AddPictureRows(true);
+        // Deflated in many pieces on several threads; the joins, the
+        // combined checksum and the chunk boundaries all fall inside it.
+        QTest::newRow("1080p screenshot") << ScreenshotLike(1920, 1080);
+        QTest::newRow("wide noise, one row a piece") << Noise(180000, 3);
     }
 
     void Png()

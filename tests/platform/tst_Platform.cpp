@@ -30,15 +30,19 @@ private slots:
     {
         TNullScreen screen;
         QCOMPARE(screen.Monitors(), QList<QRect>{QRect(0, 0, 1920, 1080)});
-        // Reaches past the right and bottom edge: those pixels keep their colour.
+        // Reaches past the right and bottom edge: those pixels are black,
+        // whatever the picture held before.
         QImage target(40, 30, QImage::Format_RGB32);
         target.fill(0xFF010203);
         QVERIFY(screen.Grab(QRect(1900, 1060, 40, 30), target));
         QCOMPARE(target.pixel(0, 0), TNullScreen::PatternAt({1900, 1060}));
         QCOMPARE(target.pixel(19, 19), TNullScreen::PatternAt({1919, 1079}));
-        QCOMPARE(target.pixel(20, 0), 0xFF010203u);
-        QCOMPARE(target.pixel(0, 20), 0xFF010203u);
-        QVERIFY(!screen.Grab(QRect(1920, 0, 10, 10), target));
+        QCOMPARE(target.pixel(20, 0), 0xFF000000u);
+        QCOMPARE(target.pixel(0, 20), 0xFF000000u);
+        target.fill(0xFF010203);
+        QVERIFY(screen.Grab(QRect(1920, 0, 10, 10), target));
+        QCOMPARE(target.pixel(9, 9), 0xFF000000u);
+        QCOMPARE(target.pixel(10, 10), 0xFF010203u);
         QVERIFY(!screen.Grab(QRect(0, 0, 41, 30), target));
         QCOMPARE(screen.Pixel({5, 7}), std::optional<QRgb>(TNullScreen::PatternAt({5, 7})));
         QCOMPARE(screen.Pixel({-1, 7}), std::nullopt);

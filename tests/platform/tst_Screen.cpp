@@ -97,37 +97,44 @@ private slots:
                  std::optional<QRgb>(window.Image().pixel(7, 3)));
     }
 
-    void LeavesWhatIsOffScreenAlone_data()
+    void OffScreenIsBlack_data()
     {
         QTest::addColumn<TX11Screen::TTransfer>("transfer");
         QTest::newRow("shared memory") << TX11Screen::TTransfer::SharedMemory;
         QTest::newRow("get image") << TX11Screen::TTransfer::GetImage;
     }
-    void LeavesWhatIsOffScreenAlone()
+    void OffScreenIsBlack()
     {
         QFETCH(TX11Screen::TTransfer, transfer);
-        // The root is 3200 x 1080: this window's lower right corner hangs over it.
+        // The root is 3200 x 1080 and the right monitor 1024 high: this
+        // window's lower right corner hangs past the root, and its lower
+        // part lies in the root below that monitor, where nothing shows.
         TPatternWindow window(QRect(3100, 1000, 100, 80));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         TX11Screen screen(QtXcbConnection(), transfer);
         const QRgb marker = 0xFF123456;
-        QImage target(200, 150, QImage::Format_ARGB32);
+        const QRgb black = 0xFF000000;
+        QImage target(220, 150, QImage::Format_ARGB32);
         target.fill(marker);
         const QRect rect(3050, 990, 200, 150);
         QTRY_VERIFY(screen.Grab(rect, target) &&
                     target.pixel(50, 10) == window.Image().pixel(0, 0));
-        QCOMPARE(target.pixel(149, 89), window.Image().pixel(99, 79));
-        QCOMPARE(target.pixel(150, 10), marker);
-        QCOMPARE(target.pixel(10, 90), marker);
-        QCOMPARE(target.pixel(199, 149), marker);
+        QCOMPARE(target.pixel(149, 33), window.Image().pixel(99, 23));
+        QCOMPARE(target.pixel(149, 34), black); // below the right monitor
+        QCOMPARE(target.pixel(150, 10), black); // right of the root
+        QCOMPARE(target.pixel(10, 90), black);
+        QCOMPARE(target.pixel(199, 149), black);
+        QCOMPARE(target.pixel(200, 10), marker); // outside the rectangle
 
-        QImage untouched(10, 10, QImage::Format_RGB32);
-        untouched.fill(marker);
-        QVERIFY(!screen.Grab(QRect(3200, 0, 10, 10), untouched));
-        QVERIFY(!screen.Grab(QRect(-20, -20, 10, 10), untouched));
-        QCOMPARE(untouched.pixel(0, 0), marker);
-        QVERIFY(!screen.Grab(QRect(0, 0, 11, 10), untouched));
+        // Wholly off the screen is wholly black; a target too small is refused.
+        QImage outside(10, 10, QImage::Format_RGB32);
+        outside.fill(marker);
+        QVERIFY(screen.Grab(QRect(-20, -20, 10, 10), outside));
+        QCOMPARE(outside.pixel(9, 9), black);
+        outside.fill(marker);
+        QVERIFY(!screen.Grab(QRect(0, 0, 11, 10), outside));
+        QCOMPARE(outside.pixel(0, 0), marker);
         QCOMPARE(screen.Pixel({3200, 5}), std::nullopt);
         QCOMPARE(screen.Pixel({-1, 5}), std::nullopt);
     }

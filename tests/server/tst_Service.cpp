@@ -5,7 +5,9 @@
 #include "services/Text.h"
 
 #include <QBuffer>
+#include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -44,9 +46,20 @@ struct THttpReply
 class TSocket
 {
 public:
-    explicit TSocket(quint16 port)
+    // `from` picks another loopback address as the source, so one test can
+    // act as several clients (127.0.0.0/8 is all loopback).
+    explicit TSocket(quint16 port, quint32 from = INADDR_LOOPBACK)
     {
         FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (FFd >= 0 && from != INADDR_LOOPBACK) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            source.sin_addr.s_addr = htonl(from);
+            if (::bind(FFd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+                ::close(FFd);
+                FFd = -1;
+            }
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -66,6 +79,7 @@ public:
     TSocket& operator=(const TSocket&) = delete;
 
     bool IsOpen() const { return FFd >= 0; }
+    int Fd() const { return FFd; }
 
     // Sends what the peer accepts; a peer that answers early and closes
     // stops the sending, as it would stop a real client.
@@ -165,6 +179,36 @@ QByteArray TestPng(int width = 64, int height = 48, bool noisy = false)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return png;
+}
+
+QByteArray PngChunk(const QByteArray& type, const QByteArray& data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : type + data) {
+        crc ^= quint8(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc = ~crc;
+    QByteArray chunk;
+    QDataStream out(&chunk, QIODevice::WriteOnly);
+    out << quint32(data.size());
+    out.writeRawData(type.constData(), int(type.size()));
+    out.writeRawData(data.constData(), int(data.size()));
+    out << crc;
+    return chunk;
+}
+
+// A picture whose header promises `width` x `height` pixels of 16-bit RGBA
+// and whose data are zeros that inflate to far more than they take.
+QByteArray InflatingPng(quint32 width, quint32 height)
+{
+    QByteArray header;
+    QDataStream out(&header, QIODevice::WriteOnly);
+    out << width << height << quint8(16) << quint8(6) << quint8(0) << quint8(0) << quint8(0);
+    const QByteArray zeros = qCompress(QByteArray(8 * 1024 * 1024, '\0'), 9).mid(4);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", header) + PngChunk("IDAT", zeros) +
+           PngChunk("IEND", {});
 }
 
 // The form exactly as Vorantu writes it.
@@ -377,6 +421,40 @@ private slots:
         QVERIFY(ClientLink(again.Body) != link.toString());
     }
 
+    void bytesAfterThePictureAreNotStored()
+    {
+        const QByteArray png = TestPng();
+        const THttpReply reply =
+            Exchange(FService->Port(),
+                     UploadRequest(FService->Host(), FormBody(png + "<script>alert(1)</script>")));
+        QCOMPARE(reply.Status, 200);
+        const THttpReply image = Exchange(
+            FService->Port(), Request("GET", QUrl(ClientLink(reply.Body)).path().toLatin1(),
+                                      {"Host: " + FService->Host()}));
+        QCOMPARE(image.Body, png);
+    }
+
+    void pictureTooLargeIsRefusedFromItsHeader()
+    {
+        // Eight at once, as a crowd of attackers would send them, beside an
+        // ordinary page.
+        const QByteArray bomb =
+            UploadRequest(FService->Host(), FormBody(InflatingPng(16384, 16384)));
+        std::vector<std::unique_ptr<TSocket>> bombs;
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 8; ++i) {
+            bombs.push_back(std::make_unique<TSocket>(FService->Port()));
+            bombs.back()->Send(bomb);
+        }
+        const THttpReply page =
+            Exchange(FService->Port(), Request("GET", "/vorantu", {"Host: " + FService->Host()}));
+        QCOMPARE(page.Status, 200);
+        for (const auto& socket : bombs)
+            QCOMPARE(ParseReply(socket->ReadAll(5000)).Status, 415);
+        qInfo("eight inflating pictures refused and a page served: %lld ms", timer.elapsed());
+    }
+
     void uploadWithCurl()
     {
         const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
@@ -425,6 +503,8 @@ private slots:
         damaged[png.size() / 2] = char(damaged[png.size() / 2] ^ 0x5A);
         const QByteArray form = FormBody(png);
 
+        QTest::newRow("picture that inflates to 2 GiB")
+            << UploadRequest(host, FormBody(InflatingPng(16384, 16384))) << 415 << "too large";
         QTest::newRow("text file")
             << UploadRequest(host, FormBody("hello, not a picture")) << 415 << "not a PNG";
         QTest::newRow("damaged PNG")
@@ -552,35 +632,129 @@ private slots:
         const QByteArray head = "POST /image HTTP/1.0\r\nHost: " + small.Host() +
                                 "\r\nContent-Type: multipart/form-data; boundary=" + Boundary +
                                 "\r\nContent-Length: 3000\r\n\r\n";
+        const QByteArray good = UploadRequest(small.Host(), FormBody(TestPng(8, 8)));
         {
-            // Slow uploads of the largest size, one after another: four hold
-            // all the memory the service sets aside, so the fifth is refused.
-            // Each waits for an early reply before the next goes, so that the
-            // service's threads cannot read a later head before an earlier one.
-            std::vector<std::unique_ptr<TSocket>> slow;
-            int refusedAt = -1;
-            for (int i = 0; i < 10 && refusedAt < 0; ++i) {
-                slow.push_back(std::make_unique<TSocket>(small.Port()));
-                slow.back()->Send(head + "--");
-                const int status = ParseReply(slow.back()->ReadAll(500)).Status;
-                if (status == 503)
-                    refusedAt = i;
-                else
-                    QCOMPARE(status, 0); // still waiting for its body
+            // Uploads that declare the largest body and send it a byte at a
+            // time hold only what they sent: the next upload goes through.
+            std::vector<std::unique_ptr<TSocket>> trickling;
+            for (int i = 0; i < 6; ++i) {
+                trickling.push_back(std::make_unique<TSocket>(small.Port()));
+                trickling.back()->Send(head + "-");
             }
-            QCOMPARE(refusedAt, 4);
+            QCOMPARE(Exchange(small.Port(), good).Status, 200);
+        }
+        {
+            // Four nearly whole bodies use up all the memory the service sets
+            // aside; the fifth upload is refused, and its client reads the
+            // refusal instead of a reset connection.
+            std::vector<std::unique_ptr<TSocket>> held;
+            for (int i = 0; i < 4; ++i) {
+                held.push_back(std::make_unique<TSocket>(small.Port()));
+                held.back()->Send(head + QByteArray(2990, 'p'));
+                QCOMPARE(ParseReply(held.back()->ReadAll(200)).Status, 0);
+            }
+            const THttpReply refused = Exchange(small.Port(), good);
+            QCOMPARE(refused.Status, 503);
+            QVERIFY(refused.Body.contains("too many uploads"));
         }
         // Their connections are gone; the memory is free again.
         QDeadlineTimer deadline(5000);
         int status = 0;
         while (status != 200 && !deadline.hasExpired()) {
-            status =
-                Exchange(small.Port(), UploadRequest(small.Host(), FormBody(TestPng(8, 8)))).Status;
+            status = Exchange(small.Port(), good).Status;
             if (status != 200)
                 QTest::qWait(50);
         }
         QCOMPARE(status, 200);
         QCOMPARE(small.Stop(), 0);
+    }
+
+    void slowClientsDoNotStallOthers()
+    {
+        TServiceProcess service;
+        QVERIFY(service.Start({QStringLiteral("--storage"), Path(QStringLiteral("slow")),
+                               QStringLiteral("--log"), Path(QStringLiteral("slow.log"))}));
+        const QByteArray host = service.Host();
+        const QByteArray uploadHead =
+            "POST /image HTTP/1.0\r\nHost: " + host +
+            "\r\nContent-Type: multipart/form-data; boundary=" + Boundary +
+            "\r\nContent-Length: 33554432\r\n\r\n";
+        std::vector<std::unique_ptr<TSocket>> slow;
+        // Four uploads of the largest size, each from an address of its own,
+        // that will never finish.
+        for (quint32 i = 0; i < 4; ++i) {
+            slow.push_back(std::make_unique<TSocket>(service.Port(), INADDR_LOOPBACK + 10 + i));
+            QVERIFY(slow.back()->IsOpen());
+            slow.back()->Send(uploadHead + "--");
+        }
+        // Three hundred half-sent requests from one address.
+        for (int i = 0; i < 300; ++i) {
+            slow.push_back(std::make_unique<TSocket>(service.Port(), INADDR_LOOPBACK + 2));
+            slow.back()->Send("GET /vorantu HTTP/1.0\r\nX-Slow: ");
+        }
+
+        QElapsedTimer timer;
+        timer.start();
+        const THttpReply page =
+            Exchange(service.Port(), Request("GET", "/vorantu", {"Host: " + host}), 1000);
+        QCOMPARE(page.Status, 200);
+        const THttpReply upload =
+            Exchange(service.Port(), UploadRequest(host, FormBody(TestPng())), 1000);
+        QCOMPARE(upload.Status, 200);
+        qInfo("a page and an upload beside 304 slow clients: %lld ms", timer.elapsed());
+        QCOMPARE(service.Stop(), 0);
+    }
+
+    void tricklingUploadIsCut()
+    {
+        TServiceProcess service;
+        QVERIFY(service.Start({QStringLiteral("--storage"), Path(QStringLiteral("cut")),
+                               QStringLiteral("--request-timeout"), QStringLiteral("1"),
+                               QStringLiteral("--log"), Path(QStringLiteral("cut.log"))}));
+        TSocket socket(service.Port());
+        socket.Send("POST /image HTTP/1.0\r\nHost: " + service.Host() +
+                    "\r\nContent-Type: multipart/form-data; boundary=" + Boundary +
+                    "\r\nContent-Length: 1000\r\n\r\n");
+        // A byte every 100 ms keeps the idle timer from ever running out.
+        QElapsedTimer timer;
+        timer.start();
+        bool closed = false;
+        while (!closed && timer.elapsed() < 5000) {
+            socket.Send("x");
+            pollfd entry{socket.Fd(), POLLIN, 0};
+            closed = ::poll(&entry, 1, 100) > 0;
+        }
+        QVERIFY(closed);
+        QVERIFY2(timer.elapsed() < 3000, QByteArray::number(timer.elapsed()).constData());
+        QCOMPARE(service.Stop(), 0);
+    }
+
+    void differingContentLengthsEndTheConnection()
+    {
+        // The body, as a proxy that reads the last length would forward it,
+        // hides a second request.
+        const QByteArray smuggled =
+            "GET /vorantu HTTP/1.1\r\nHost: " + FService->Host() + "\r\n\r\n";
+        TSocket socket(FService->Port());
+        socket.Send("POST /image HTTP/1.1\r\nHost: " + FService->Host() +
+                    "\r\nContent-Type: multipart/form-data; boundary=" + Boundary +
+                    "\r\nContent-Length: 0\r\nContent-Length: " +
+                    QByteArray::number(smuggled.size()) + "\r\n\r\n" + smuggled);
+        const QByteArray answer = socket.ReadAll(5000);
+        const THttpReply reply = ParseReply(answer);
+        QCOMPARE(reply.Status, 400);
+        QVERIFY(reply.Body.contains("Content-Length"));
+        QCOMPARE(answer.count("HTTP/1."), 1);
+
+        // The same length twice says nothing two ways; it is served.
+        const QByteArray body = FormBody(TestPng(8, 8));
+        const THttpReply same = Exchange(
+            FService->Port(), Request("POST", "/image",
+                                      {"Host: " + FService->Host(),
+                                       "Content-Type: multipart/form-data; boundary=" + Boundary,
+                                       "Content-Length: " + QByteArray::number(body.size())},
+                                      body));
+        QCOMPARE(same.Status, 200);
     }
 
     void fetchRefused_data()

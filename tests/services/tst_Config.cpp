@@ -103,6 +103,46 @@ private slots:
         QCOMPARE(ReadSetting(config, Setting::Mouse), true);
     }
 
+    void ValuesOutsideTheirRangeGiveDefaults_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("expected");
+        const auto row = [](const char* name, const char* stored, int expected) {
+            QTest::newRow(name) << QByteArray(stored) << expected;
+        };
+        row("hotkey negative", "hotkey=-1", 44);
+        row("hotkey without a key", "hotkey=16384", 44);
+        row("hotkey with unknown bits", "hotkey=65836", 44);
+        row("hotkey Ctrl+Alt+F5 kept", "hotkey=49268", 0xC074);
+        row("area negative", "area=-1", 0);
+        row("area past the list", "area=7", 0);
+        row("area web page kept", "area=5", 5);
+        row("saveto negative", "saveto=-3", 0);
+        row("saveto past the list", "saveto=11", 0);
+        row("saveto floating kept", "saveto=10", 10);
+        row("jpeg_quality past the list", "jpeg_quality=5", 1);
+        row("webp_quality negative", "webp_quality=-1", 1);
+        row("language_ocr negative", "language_ocr=-2", 0);
+    }
+
+    void ValuesOutsideTheirRangeGiveDefaults()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, expected);
+        // QSettings keeps a file it has read while its size and time stay the
+        // same; rows written within one millisecond differ in size instead.
+        static int row = 0;
+        WriteRaw(stored + "\npad=" + QByteArray(++row, 'x') + '\n');
+        const TConfig config(ProgramConfigPath);
+        const QByteArray name = stored.left(stored.indexOf('='));
+        for (const TSetting<int>* setting :
+             {&Setting::HotKey, &Setting::Area, &Setting::SaveTo, &Setting::JpegQuality,
+              &Setting::WebpQuality, &Setting::LanguageOcr}) {
+            if (name == setting->Name)
+                QCOMPARE(ReadSetting(config, *setting), expected);
+        }
+    }
+
     void ReadableVariants()
     {
         WriteRaw("append=7\nmouse=0\naudio=5\nautocopy=true\nlanguage=de\npath=/a,b\n");

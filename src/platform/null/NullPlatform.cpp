@@ -20,9 +20,10 @@ bool TNullScreen::Grab(const QRect& rect, QImage& target)
     const bool fits = (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
                        format == QImage::Format_ARGB32_Premultiplied) &&
                       target.width() >= rect.width() && target.height() >= rect.height();
-    const QRect inside = rect & NullMonitor;
-    if (!fits || inside.isEmpty())
+    if (!fits || rect.isEmpty())
         return false;
+    const QRect inside = rect & NullMonitor;
+    BlackenOutside(target, rect, NullMonitor);
     for (int y = inside.top(); y <= inside.bottom(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(target.scanLine(y - rect.top()));
         for (int x = inside.left(); x <= inside.right(); ++x)

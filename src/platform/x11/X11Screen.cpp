@@ -3,9 +3,11 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <xcb/randr.h>
 #include <xcb/shm.h>
 #include <xcb/xfixes.h>
 
@@ -132,19 +134,55 @@ TX11Screen::TX11Screen(xcb_connection_t* connection, TTransfer transfer)
                  VORANTU_XCB_REPLY(xcb_xfixes_query_version, connection,
                                    xcb_xfixes_query_version(connection, XCB_XFIXES_MAJOR_VERSION,
                                                             XCB_XFIXES_MINOR_VERSION)) != nullptr;
+
+    // Monitors as rectangles of the root need RandR 1.5.
+    if (ExtensionPresent(connection, &xcb_randr_id)) {
+        const auto version = VORANTU_XCB_REPLY(xcb_randr_query_version, connection,
+                                               xcb_randr_query_version(connection, 1, 5));
+        FHasRandRMonitors =
+            version && (version->major_version > 1 ||
+                        (version->major_version == 1 && version->minor_version >= 5));
+    }
 }
 
 TX11Screen::~TX11Screen() = default;
 
+QList<QRect> TX11Screen::RandRMonitors() const
+{
+    QList<QRect> monitors;
+    if (!FHasRandRMonitors)
+        return monitors;
+    const auto reply = VORANTU_XCB_REPLY(xcb_randr_get_monitors, FConnection,
+                                         xcb_randr_get_monitors(FConnection, FRoot, true));
+    if (!reply)
+        return monitors;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
+         xcb_randr_monitor_info_next(&it))
+        monitors.append(QRect(it.data->x, it.data->y, it.data->width, it.data->height));
+    return monitors;
+}
+
 QList<QRect> TX11Screen::Monitors() const
 {
-    // Qt keeps each screen's origin in device pixels and scales only its size.
+    // Qt keeps each screen's origin in device pixels and scales only its
+    // size, which it rounds to its own units: at a fractional scale that
+    // can be a pixel off (1024 / 1.5 = 683, 683 * 1.5 = 1025). The server's
+    // monitor of the same origin has the exact size.
+    const QList<QRect> exact = RandRMonitors();
     QList<QRect> monitors;
     for (const QScreen* screen : QGuiApplication::screens()) {
         const QRect geometry = screen->geometry();
         const qreal ratio = screen->devicePixelRatio();
-        monitors.append(QRect(geometry.topLeft(), QSize(qRound(geometry.width() * ratio),
-                                                        qRound(geometry.height() * ratio))));
+        QRect monitor(geometry.topLeft(),
+                      QSize(qRound(geometry.width() * ratio), qRound(geometry.height() * ratio)));
+        const int slack = int(std::ceil(ratio));
+        for (const QRect& candidate : exact) {
+            if (candidate.topLeft() == monitor.topLeft() &&
+                qAbs(candidate.width() - monitor.width()) <= slack &&
+                qAbs(candidate.height() - monitor.height()) <= slack)
+                monitor = candidate;
+        }
+        monitors.append(monitor);
     }
     return monitors;
 }
@@ -255,13 +293,22 @@ bool TX11Screen::Grab(const QRect& rect, QImage& target)
                       target.width() >= rect.width() && target.height() >= rect.height();
     if (!FLayout.Valid || !fits || rect.isEmpty())
         return false;
-    const QRect inside = rect & RootBounds();
-    if (inside.isEmpty())
-        return false;
-    const std::optional<TPixels> pixels = Fetch(inside);
-    if (!pixels)
-        return false;
-    ConvertRows(*pixels, inside.size(), target, inside.topLeft() - rect.topLeft());
+    // The root may be larger than the monitors (a taller one beside a
+    // shorter one); what lies in the gap is not on any screen either.
+    const QRect root = RootBounds();
+    QRegion shown;
+    for (const QRect& monitor : Monitors())
+        shown += monitor & root;
+    if (shown.isEmpty())
+        shown = root;
+    const QRect inside = (shown & rect).boundingRect();
+    if (!inside.isEmpty()) {
+        const std::optional<TPixels> pixels = Fetch(inside);
+        if (!pixels)
+            return false;
+        ConvertRows(*pixels, inside.size(), target, inside.topLeft() - rect.topLeft());
+    }
+    BlackenOutside(target, rect, shown);
     return true;
 }
 

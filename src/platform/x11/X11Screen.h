@@ -60,6 +60,7 @@ private:
     };
 
     QRect RootBounds() const;
+    QList<QRect> RandRMonitors() const;
     int Stride(int width) const;
     std::optional<TPixels> Fetch(const QRect& rect);
     std::optional<TPixels> FetchShared(const QRect& rect);
@@ -73,5 +74,6 @@ private:
     TPixelLayout FLayout;
     TTransfer FTransfer;
     bool FHasXFixes = false;
+    bool FHasRandRMonitors = false;
     std::unique_ptr<TSharedSegment> FSegment;
 };

@@ -1,0 +1,110 @@
+#include "app/RecordControl.h"
+
+#include "app/MainControls.h"
+#include "capture/Area.h"
+#include "record/Recorder.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTimer>
+#include <exception>
+
+QString EncoderPath()
+{
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/ffmpeg");
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    return QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+}
+
+TRecordControl::TRecordControl(TMainControls& controls, TCapture& capture,
+                               TRegionWindow regionWindow, QObject* parent)
+    : QObject(parent), FControls(controls), FCapture(capture),
+      FRegionWindow(std::move(regionWindow))
+{
+    TmrRec = new QTimer(this);
+    TmrRec->setObjectName(QStringLiteral("TmrRec"));
+    TmrRec->setInterval(100);
+    connect(TmrRec, &QTimer::timeout, this, &TRecordControl::TmrRecTimer);
+}
+
+TRecordControl::~TRecordControl()
+{
+    // The recorder finishes its file before it goes.
+    delete FRecorder;
+}
+
+void TRecordControl::RecordStart(TBusy busy)
+{
+    const QString encoder = EncoderPath();
+    if (encoder.isEmpty())
+        return;
+    QString output;
+    try {
+        output = FControls.NewFilename(QStringLiteral("mp4"));
+    } catch (const std::exception& e) {
+        FControls.ShowFailure(QString::fromUtf8(e.what()));
+        return;
+    }
+
+    FBusy = std::move(busy);
+    FControls.ChkArea->setEnabled(false);
+    FControls.PnlMain->setCurrentWidget(FControls.Card3);
+
+    FRecorder = new TRecorder(this);
+    FRecorder->FAudio = FControls.ChkAudio->isChecked();
+    FRecorder->FMouse = FControls.ChkMouse_Rec->isChecked();
+    FRecorder->FLogging = FControls.ChkLog->isChecked();
+    FRecorder->FFFMpeg = encoder;
+    FRecorder->FOutput = output;
+    FRecorder->FLimitSeconds = FControls.RecordLimitSeconds();
+    if (FControls.ChkArea->currentIndex() == CaptureArea::Region && FRegionWindow())
+        FRecorder->Start(FCapture, [this] {
+            TFrmArea* region = FRegionWindow();
+            return region ? region->GetRect() : QRect();
+        });
+    else
+        FRecorder->Start(FCapture);
+    // A start that failed has already said why; the first tick tidies up.
+    TmrRec->start();
+}
+
+void TRecordControl::RecordStop()
+{
+    if (FRecorder)
+        FRecorder->Stop();
+}
+
+void TRecordControl::TmrRecTimer()
+{
+    if (!FRecorder)
+        return;
+    TFrmArea* region = FRegionWindow();
+    if (FRecorder->IsRunning()) {
+        const QString time = FRecorder->RecTime().left(8);
+        FControls.LvlRecTime->setText(time);
+        if (region) {
+            region->LvlRecTime->setText(QStringLiteral("[REC] ") + time);
+            region->LvlRecTime->setStyleSheet(
+                QStringLiteral("color: rgb(255, 255, 0); font-weight: bold;"));
+        }
+        return;
+    }
+    TmrRec->stop();
+    FRecorder->deleteLater();
+    FRecorder = nullptr;
+    FControls.ChkArea->setEnabled(true);
+    FControls.PnlMain->setCurrentWidget(FControls.Card1);
+    FControls.LvlRecTime->setText(QStringLiteral("00:00:00"));
+    if (region) {
+        region->LvlRecTime->setText(QStringLiteral("[REC] 00:00:00"));
+        region->LvlRecTime->setStyleSheet(
+            QStringLiteral("color: rgb(128, 0, 0); font-weight: normal;"));
+    }
+    FBusy.reset();
+}

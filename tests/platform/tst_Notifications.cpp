@@ -1,0 +1,141 @@
+#include "Notices.h"
+#include "TestEnvironment.h"
+#include "platform/Notifications.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+namespace {
+
+// A session bus of its own with no notification service on it and nothing
+// to activate one.
+class TEmptyBus
+{
+public:
+    TEmptyBus()
+    {
+        QFile config(FFolder.filePath("bus.conf"));
+        config.open(QIODevice::WriteOnly);
+        config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                     "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
+                     "busconfig.dtd\"><busconfig><type>session</type><listen>unix:path=" +
+                     FFolder.filePath("socket").toUtf8() +
+                     "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
+                     "send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                     "<allow own=\"*\"/></policy></busconfig>");
+        config.close();
+        FDaemon.start("dbus-daemon",
+                      {"--nofork", "--nopidfile", "--config-file=" + FFolder.filePath("bus.conf")});
+        FDaemon.waitForStarted(5000);
+    }
+    ~TEmptyBus()
+    {
+        FDaemon.terminate();
+        FDaemon.waitForFinished(5000);
+    }
+    QString Address() const { return "unix:path=" + FFolder.filePath("socket"); }
+    bool WaitListening() const
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!QFile::exists(FFolder.filePath("socket")) && clock.elapsed() < 5000)
+            QTest::qWait(20);
+        return QFile::exists(FFolder.filePath("socket"));
+    }
+
+private:
+    QTemporaryDir FFolder;
+    QProcess FDaemon;
+};
+
+} // namespace
+
+class TTestNotifications : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        FBus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+        QVERIFY2(!FBus.isEmpty(), "the test desktop has no session bus");
+        QVERIFY(Dunstctl({"count"}).contains("displayed"));
+    }
+
+    void cleanup() { qputenv("DBUS_SESSION_BUS_ADDRESS", FBus.toUtf8()); }
+
+    void ShownWithItsTexts()
+    {
+        ClosedNotices();
+        TNotifications notifications;
+        QSignalSpy shown(&notifications, &TNotifications::Shown);
+        QSignalSpy failed(&notifications, &TNotifications::Failed);
+        QImage picture(1920, 1080, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        // Markup characters in a folder name must reach the user as written.
+        notifications.Show("V-001.png", "/home/user/Shots & <old>", picture);
+        QTRY_COMPARE(shown.count(), 1);
+        QCOMPARE(failed.count(), 0);
+        const QList<TNotice> notices = ClosedNotices();
+        QVERIFY(!notices.isEmpty());
+        QCOMPARE(notices.first().AppName, QStringLiteral("Vorantu"));
+        QCOMPARE(notices.first().Summary, QStringLiteral("V-001.png"));
+        QCOMPARE(notices.first().Body, QStringLiteral("/home/user/Shots &amp; &lt;old&gt;"));
+    }
+
+    void ClickRunsTheFirstAction()
+    {
+        ClosedNotices();
+        TNotifications notifications;
+        QSignalSpy shown(&notifications, &TNotifications::Shown);
+        int copied = 0;
+        int other = 0;
+        notifications.Show("Uploaded", "http://127.0.0.1/i/1", {},
+                           {{"Copy link",
+                             [&copied] {
+                                 ++copied;
+                             }},
+                            {"Open", [&other] {
+                                 ++other;
+                             }}});
+        QTRY_COMPARE(shown.count(), 1);
+        QTRY_COMPARE(DisplayedNotices(), 1);
+        ClickNewestNotice();
+        QTRY_COMPARE(copied, 1);
+        QCOMPARE(other, 0);
+        ClosedNotices();
+    }
+
+    void NoServiceNeverWaits_data()
+    {
+        QTest::addColumn<bool>("emptyBus");
+        QTest::newRow("no bus") << false;
+        QTest::newRow("bus without the service") << true;
+    }
+
+    void NoServiceNeverWaits()
+    {
+        QFETCH(bool, emptyBus);
+        TEmptyBus bus;
+        if (emptyBus) {
+            QVERIFY(bus.WaitListening());
+            qputenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().toUtf8());
+        } else {
+            qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/vorantu-bus");
+        }
+        TNotifications notifications;
+        QSignalSpy failed(&notifications, &TNotifications::Failed);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 3; ++i)
+            notifications.Show("V-001.png", "/tmp", QImage(64, 64, QImage::Format_RGB32));
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 3, 3000);
+    }
+
+private:
+    QString FBus;
+};
+
+VORANTU_TEST_MAIN(TTestNotifications)
+#include "tst_Notifications.moc"
