@@ -59,7 +59,11 @@ public:
     // Moves the window's outer top-left corner.
     void SetMove(int left, int top);
 
-    // The recording clock in the header, written by the recording control.
+    // Shows `time` ("hh:mm:ss") on the header's recording clock: bold yellow
+    // while `recording`, plain dark red when the recording has ended.
+    void SetRecTime(const QString& time, bool recording);
+
+    // The recording clock in the header.
     QLabel* LvlRecTime;
 
     // The border's current fill colour (it pulses while the window shows).

@@ -1,5 +1,6 @@
 #include "services/Update.h"
 
+#include "Version.h"
 #include "services/Config.h"
 #include "services/Text.h"
 #include "services/Translate.h"
@@ -232,17 +233,25 @@ QString InstallId()
 {
     const QString name = QStringLiteral("DUID");
     TConfig config(MakerConfigPath);
-    if (!config.Exists(name))
-        config.WriteString(name, NewInstallId());
-    return config.ReadString(name, QString());
+    if (config.Exists(name) && config.Stored())
+        return config.ReadString(name, QString());
+    const QString id = config.WriteString(name, NewInstallId());
+    // An identifier that cannot be kept would be a new one at every start,
+    // and the service could never match a hold to it: send none instead.
+    return config.Stored() ? id : QString();
 }
 
-QString StartupAddress()
+QString ServiceAddress(const QString& path)
 {
     QString base = ReadSetting(TConfig(ProgramConfigPath), Setting::ServiceUrl).trimmed();
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
-    return base + QStringLiteral("/api.init.php");
+    return base + path;
+}
+
+QString StartupAddress()
+{
+    return ServiceAddress(QStringLiteral("/api.init.php"));
 }
 
 QString ReplyValue(const QString& source, const QString& startTag)

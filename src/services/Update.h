@@ -23,7 +23,8 @@ struct TUpdateOptions
     int Attempts = 6;
     // After every failed attempt, the last one included.
     std::chrono::milliseconds Pause{10000};
-    THttpLimits Limits;
+    // The start-up call is small; half a minute is plenty for each attempt.
+    THttpLimits Limits{.TotalTime = std::chrono::seconds(30)};
 };
 
 enum TUpdateTextKind
@@ -49,6 +50,10 @@ QString NewInstallId();
 // The identifier stored as "DUID" in the maker's store, written first when
 // missing. Empty when the store cannot be written. User-interface thread.
 QString InstallId();
+
+// `path` (which starts with "/") under the web service's base address, the
+// "service_url" setting without surrounding blanks and trailing slashes.
+QString ServiceAddress(const QString& path);
 
 // `<service_url>/api.init.php` from the settings.
 QString StartupAddress();

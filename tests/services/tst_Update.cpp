@@ -4,6 +4,7 @@
 
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
+#include "Version.h"
 #include "services/Config.h"
 #include "services/Translate.h"
 #include "services/Update.h"
@@ -11,9 +12,11 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -169,6 +172,33 @@ private slots:
                  QStringLiteral(VORANTU_VERSION).section(QLatin1Char('.'), 0, 2));
     }
 
+    // Every address of the web service comes from one base, read the same way.
+    void serviceAddress_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << "http://h.example"
+                               << "http://h.example/help?q";
+        QTest::newRow("trailing slashes") << "http://h.example//"
+                                          << "http://h.example/help?q";
+        QTest::newRow("blanks") << " \thttp://h.example/ \n"
+                                << "http://h.example/help?q";
+        QTest::newRow("with a path") << "http://h.example/v/"
+                                     << "http://h.example/v/help?q";
+    }
+
+    void serviceAddress()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, expected);
+        TConfig program(ProgramConfigPath);
+        const QString before = ReadSetting(program, Setting::ServiceUrl);
+        WriteSetting(program, Setting::ServiceUrl, base);
+        QCOMPARE(ServiceAddress(QStringLiteral("/help?q")), expected);
+        QCOMPARE(StartupAddress(), ServiceAddress(QStringLiteral("/api.init.php")));
+        WriteSetting(program, Setting::ServiceUrl, before);
+    }
+
     // The request carries the four headers in order, the identifier is made
     // once, stored in the maker's store and sent again by the next start.
     void startupRequest()
@@ -211,6 +241,26 @@ private slots:
         }
         QCOMPARE(InstallId(), id);
         QVERIFY(NewInstallId() != id);
+    }
+
+    void installIdThatCannotBeStoredIsEmpty()
+    {
+        // A file where the maker's settings folder should be: nothing can be
+        // written there, not even by root.
+        const QString folder = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Dastrane";
+        const QString aside = folder + ".aside";
+        QVERIFY(!QFileInfo::exists(aside));
+        QVERIFY(!QFileInfo::exists(folder) || QFile::rename(folder, aside));
+        const auto restore = qScopeGuard([&] {
+            QFile::remove(folder);
+            if (QFileInfo::exists(aside))
+                QFile::rename(aside, folder);
+        });
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QCOMPARE(InstallId(), QString());
+        QCOMPARE(InstallId(), QString());
     }
 
     // An offer with a note: the dialog with its texts and link; Yes opens the
