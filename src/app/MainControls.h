@@ -66,6 +66,11 @@ public:
     // Ticks the language `code` (one of LanguageCodes), translates the
     // window into it and stores it.
     void SetLanguage(const QString& code);
+    // The box naming a missing library or program, then its help page.
+    void ShowMissingFile(const QString& fileName, const QString& helpQuery);
+    // The encoder that records MP4 is gone: the box and help of choosing MP4
+    // without it.
+    void ShowMissingEncoder();
     // Shows the options of the chosen destination, refusing one whose
     // library or program is missing (the box, the help page, back to PNG).
     void ChkSaveToChange();
@@ -79,6 +84,10 @@ public:
     void ShowFailure(const QString& message);
     QString HelpPageAddress(const QString& query) const;
     void PopupAtCursor();
+    // The tray Capture item's ticked delay in seconds; 0 for none.
+    int CaptureDelaySeconds() const;
+    // Shows the save folder's path on the items that open and set it.
+    void ShowSavePath();
 
     // The text recognition languages behind ChkOCR_lang.
     RtOcr::TLanguages Languages;
@@ -122,6 +131,10 @@ public:
     QAction* ChkRegStart;
     QAction* N9;
     QAction* N10;
+    QList<QAction*> DelayItems;
+    QAction* ChkNotify;
+    QAction* N17; // the upload server dialog
+    QAction* N18; // the manual shipped with the program
 
 signals:
     // A left click on the credit line.
@@ -137,7 +150,6 @@ private:
     void BuildMenu();
     void GroupClick(QAction* item, const QList<QAction*>& group, const TSetting<int>& setting,
                     const QString& prefix);
-    void ShowMissingFile(const QString& fileName, const QString& helpQuery);
 
     QWidget& FWindow;
 };

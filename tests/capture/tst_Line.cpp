@@ -6,35 +6,20 @@
 
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 
 using namespace TestDesktop;
 
 namespace {
 
-// A managed window with a frame, of one colour, holding a native child
-// control (its own X window) and counting the presses that reach it.
-class TTarget : public QWidget
+// The picker follows the pointer on its timer: after two ticks it has seen
+// where the pointer is now; it paints on every eleventh.
+void WaitTicks(TFrmLine* picker, int count = 2)
 {
-public:
-    explicit TTarget(const QRect& geometry)
-    {
-        setWindowTitle(QStringLiteral("picker target"));
-        setGeometry(geometry);
-        QPalette palette;
-        palette.setColor(QPalette::Window, QColor(20, 120, 200));
-        setPalette(palette);
-        setAutoFillBackground(true);
-        Button = new QPushButton(QStringLiteral("control"), this);
-        Button->setGeometry(40, 50, 120, 40);
-        Button->setAttribute(Qt::WA_NativeWindow);
-    }
-    QPushButton* Button;
-    int Presses = 0;
-
-protected:
-    void mousePressEvent(QMouseEvent*) override { ++Presses; }
-};
+    QSignalSpy ticks(picker->findChild<QTimer*>(QStringLiteral("Timer1")), &QTimer::timeout);
+    QTRY_VERIFY(ticks.size() >= count);
+}
 
 bool IsBlackOrWhite(QRgb pixel)
 {
@@ -99,7 +84,7 @@ private slots:
 
     void RingFollowsTheWindowUnderThePointer()
     {
-        TTarget target(QRect(300, 250, 400, 300));
+        TTarget target(QRect(300, 250, 400, 300), QColor(20, 120, 200), TTarget::TControl::Native);
         target.show();
         QVERIFY(QTest::qWaitForWindowExposed(&target));
         MovePointer(target.mapToGlobal(QPoint(250, 200)));
@@ -109,7 +94,7 @@ private slots:
         QTRY_COMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
         // A title bar belongs to its window.
         MovePointer(Frame(target).topLeft() + QPoint(60, 5));
-        QTest::qWait(100);
+        WaitTicks(picker);
         QCOMPARE(picker->Target(), TWindowId(target.winId()));
 
         // The control inside it has a ring of its own.
@@ -125,7 +110,7 @@ private slots:
     // painting to the next, and every eleventh tick paints.
     void PaintsTheDashPattern()
     {
-        TTarget target(QRect(300, 250, 400, 300));
+        TTarget target(QRect(300, 250, 400, 300), QColor(20, 120, 200), TTarget::TControl::Native);
         target.show();
         QVERIFY(QTest::qWaitForWindowExposed(&target));
         MovePointer(target.mapToGlobal(QPoint(250, 200)));
@@ -154,10 +139,11 @@ private slots:
 
         // What the screen shows is the ring as painted, nothing else.
         picker->show();
-        QTest::qWait(200);
+        QVERIFY(QTest::qWaitForWindowExposed(picker));
+        WaitTicks(picker, 12);
         picker->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
         picker->repaint();
-        QTest::qWait(50);
+        Settle();
         const QImage ring = picker->Ring();
         QImage screen(picker->size(), QImage::Format_RGB32);
         QVERIFY(FPlatform.Screen->Grab(picker->geometry(), screen));
@@ -176,13 +162,14 @@ private slots:
 
     void ClicksPassAndTheCaptureHasNoRing()
     {
-        TTarget target(QRect(300, 250, 400, 300));
+        TTarget target(QRect(300, 250, 400, 300), QColor(20, 120, 200), TTarget::TControl::Native);
         target.show();
         QVERIFY(QTest::qWaitForWindowExposed(&target));
         MovePointer(target.mapToGlobal(QPoint(250, 200)));
         QPointer<TFrmLine> picker = Open();
         QTRY_COMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
-        QTest::qWait(150); // the ring is painted
+        WaitTicks(picker, 12);
+        Settle(); // the ring is on screen
 
         TCapture capture(*FPlatform.Screen, *FPlatform.Windows);
         capture.FShowCursor = false;
@@ -191,10 +178,9 @@ private slots:
         capture.Capture(withRing, target.winId(), rect);
         QCOMPARE(rect, picker->geometry().adjusted(1, 1, -1, -1));
         picker->hide();
-        QTest::qWait(100);
+        // The target repaints what the ring covered once the X server has unmapped it.
         QImage without;
-        capture.Capture(without, target.winId(), rect);
-        QCOMPARE(withRing, without);
+        QTRY_VERIFY((capture.Capture(without, target.winId(), rect), without == withRing));
         picker->show();
 
         // A click on the ring reaches what lies below; the picker never takes the focus.
@@ -202,11 +188,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&FMain));
         FMain.activateWindow();
         QTRY_VERIFY(FMain.isActiveWindow());
-        QTest::qWait(100);
+        QVERIFY(WindowManagerRoundTrip());
         const QPoint onRing(picker->geometry().center().x(), picker->geometry().bottom());
         QCOMPARE(FPlatform.Windows->WindowAt(onRing) == TWindowId(picker->winId()), false);
         Click(onRing);
-        QTest::qWait(200);
+        Settle();
+        QVERIFY(WindowManagerRoundTrip());
+        Settle();
         QVERIFY(!picker->isActiveWindow());
         FMain.hide();
         picker->close();
@@ -229,7 +217,7 @@ private slots:
         FArea = 0;
         const QRect before = picker->geometry();
         MovePointer({2500, 500});
-        QTest::qWait(100);
+        WaitTicks(picker);
         QCOMPARE(picker->geometry(), before);
         picker->close();
     }
