@@ -1,10 +1,12 @@
 #include "platform/NativeWindow.h"
 
+#include "platform/ScreenScale.h"
 #include "platform/x11/X11NativeWindow.h"
 #include "platform/x11/Xcb.h"
 
 #include <QGuiApplication>
 #include <QWidget>
+#include <cmath>
 
 namespace {
 
@@ -30,8 +32,23 @@ void SyncWindowPosition(QWidget* window)
     if (!window->isVisible())
         return;
     const std::optional<QPoint> real = WindowOriginOnScreen(window);
-    if (real && *real != window->geometry().topLeft())
-        window->move(*real);
+    if (!real)
+        return;
+    // The server speaks physical pixels, Qt its own units.
+    const QPoint logical =
+        LogicalFromPhysical(QRect(*real, PhysicalGeometry(window).size())).topLeft();
+    if (logical != window->geometry().topLeft())
+        window->move(logical);
+}
+
+void PlaceWindow(QWidget* window, const QRect& physical)
+{
+    SetPhysicalGeometry(window, physical);
+    xcb_connection_t* connection = Connection();
+    const qreal ratio = window->devicePixelRatioF();
+    if (!connection || ratio == std::floor(ratio) || !window->internalWinId())
+        return;
+    X11PlaceWindow(connection, xcb_window_t(window->internalWinId()), physical);
 }
 
 bool FocusWindow(QWidget* window)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QRect>
 #include <optional>
 
 class QWidget;
@@ -21,6 +22,13 @@ std::optional<QPoint> WindowOriginOnScreen(const QWidget* window);
 // they differ, moves the window to where it already is, which makes the
 // window manager confirm the real position. Nothing for a hidden window.
 void SyncWindowPosition(QWidget* window);
+
+// Puts a shown top-level window exactly on the physical rectangle. Qt
+// places windows in its own units, which at a fractional scale reach only
+// about every other physical pixel; the server is then asked for the exact
+// rectangle, and Qt follows what the server reports. Where the platform has
+// no such request, or at a whole scale, Qt's placement is all there is.
+void PlaceWindow(QWidget* window, const QRect& physical);
 
 // Gives `window` the keyboard focus directly, for a window the window manager
 // does not manage, and with the current server time rather than the time of

@@ -46,3 +46,16 @@ bool X11CompositorRunning(xcb_connection_t* connection)
                                          xcb_get_selection_owner(connection, atom->atom));
     return owner && owner->owner != XCB_WINDOW_NONE;
 }
+
+void X11PlaceWindow(xcb_connection_t* connection, xcb_window_t window, const QRect& rect)
+{
+    if (window == XCB_WINDOW_NONE || rect.isEmpty())
+        return;
+    const uint32_t values[] = {uint32_t(rect.x()), uint32_t(rect.y()), uint32_t(rect.width()),
+                               uint32_t(rect.height())};
+    xcb_configure_window(connection, window,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT,
+                         values);
+    xcb_flush(connection);
+}

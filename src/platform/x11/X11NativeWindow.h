@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QRect>
 #include <optional>
 #include <xcb/xcb.h>
 
@@ -11,6 +12,9 @@ std::optional<QPoint> X11WindowOrigin(xcb_connection_t* connection, xcb_window_t
 
 // Sets the input focus to `window` with CurrentTime when it is viewable.
 bool X11FocusWindow(xcb_connection_t* connection, xcb_window_t window);
+
+// Asks for `window` (a top-level client) at `rect` of the root.
+void X11PlaceWindow(xcb_connection_t* connection, xcb_window_t window, const QRect& rect);
 
 // True when the _NET_WM_CM_S<n> selection of the default screen has an owner.
 bool X11CompositorRunning(xcb_connection_t* connection);
