@@ -51,6 +51,26 @@ void PlaceWindow(QWidget* window, const QRect& physical)
     X11PlaceWindow(connection, xcb_window_t(window->internalWinId()), physical);
 }
 
+QRect WindowRectOnScreen(const QWidget* window)
+{
+    if (xcb_connection_t* connection = Connection(); connection && window->internalWinId()) {
+        if (const std::optional<QRect> rect =
+                X11WindowRect(connection, xcb_window_t(window->internalWinId())))
+            return *rect;
+    }
+    return PhysicalGeometry(window);
+}
+
+void SetWindowShape(QWidget* window, const QRegion& shape)
+{
+    xcb_connection_t* connection = Connection();
+    if (!connection || !window->internalWinId()) {
+        window->setMask(LocalFromPhysical(window, shape));
+        return;
+    }
+    X11SetWindowShape(connection, xcb_window_t(window->internalWinId()), shape);
+}
+
 bool FocusWindow(QWidget* window)
 {
     xcb_connection_t* connection = Connection();

@@ -2,6 +2,7 @@
 
 #include <QPoint>
 #include <QRect>
+#include <QRegion>
 #include <optional>
 
 class QWidget;
@@ -29,6 +30,17 @@ void SyncWindowPosition(QWidget* window);
 // rectangle, and Qt follows what the server reports. Where the platform has
 // no such request, or at a whole scale, Qt's placement is all there is.
 void PlaceWindow(QWidget* window, const QRect& physical);
+
+// Where the server has a top-level window's client area, in physical
+// pixels; where the platform cannot say (or no native window exists yet),
+// Qt's geometry scaled to physical pixels.
+QRect WindowRectOnScreen(const QWidget* window);
+
+// Cuts `window` to `shape` (physical pixels from its top-left): what lies
+// outside is neither drawn nor clicked. On X11 the shape goes to the server
+// exactly; elsewhere, or before a native window exists, Qt's mask in its
+// own units stands in (set the shape again once the window shows).
+void SetWindowShape(QWidget* window, const QRegion& shape);
 
 // Gives `window` the keyboard focus directly, for a window the window manager
 // does not manage, and with the current server time rather than the time of

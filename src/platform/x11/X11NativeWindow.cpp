@@ -2,6 +2,9 @@
 
 #include "platform/x11/Xcb.h"
 
+#include <vector>
+#include <xcb/shape.h>
+
 std::optional<QPoint> X11WindowOrigin(xcb_connection_t* connection, xcb_window_t window)
 {
     const xcb_window_t root = XcbRootWindow(connection);
@@ -57,5 +60,31 @@ void X11PlaceWindow(xcb_connection_t* connection, xcb_window_t window, const QRe
                          XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
                              XCB_CONFIG_WINDOW_HEIGHT,
                          values);
+    xcb_flush(connection);
+}
+
+std::optional<QRect> X11WindowRect(xcb_connection_t* connection, xcb_window_t window)
+{
+    const std::optional<QPoint> origin = X11WindowOrigin(connection, window);
+    if (!origin)
+        return std::nullopt;
+    const auto geometry =
+        VORANTU_XCB_REPLY(xcb_get_geometry, connection, xcb_get_geometry(connection, window));
+    if (!geometry)
+        return std::nullopt;
+    return QRect(*origin, QSize(geometry->width, geometry->height));
+}
+
+void X11SetWindowShape(xcb_connection_t* connection, xcb_window_t window, const QRegion& region)
+{
+    if (window == XCB_WINDOW_NONE)
+        return;
+    std::vector<xcb_rectangle_t> rectangles;
+    for (const QRect& r : region)
+        rectangles.push_back(
+            {int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()), uint16_t(r.height())});
+    xcb_shape_rectangles(connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
+                         XCB_CLIP_ORDERING_UNSORTED, window, 0, 0, uint32_t(rectangles.size()),
+                         rectangles.data());
     xcb_flush(connection);
 }

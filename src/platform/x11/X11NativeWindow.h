@@ -2,6 +2,7 @@
 
 #include <QPoint>
 #include <QRect>
+#include <QRegion>
 #include <optional>
 #include <xcb/xcb.h>
 
@@ -15,6 +16,12 @@ bool X11FocusWindow(xcb_connection_t* connection, xcb_window_t window);
 
 // Asks for `window` (a top-level client) at `rect` of the root.
 void X11PlaceWindow(xcb_connection_t* connection, xcb_window_t window, const QRect& rect);
+
+// `window`'s rectangle on the root (border excluded); nullopt for no window or no answer.
+std::optional<QRect> X11WindowRect(xcb_connection_t* connection, xcb_window_t window);
+
+// Sets the bounding shape of `window` (input follows it) to `region`, window-local.
+void X11SetWindowShape(xcb_connection_t* connection, xcb_window_t window, const QRegion& region);
 
 // True when the _NET_WM_CM_S<n> selection of the default screen has an owner.
 bool X11CompositorRunning(xcb_connection_t* connection);
