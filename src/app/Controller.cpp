@@ -8,6 +8,7 @@
 #include "capture/Drag.h"
 #include "capture/Line.h"
 #include "capture/web/IExplorer.h"
+#include "editor/Editor.h"
 #include "output/Floating.h"
 #include "output/Save.h"
 #include "output/Upload.h"
@@ -52,6 +53,8 @@ TController::TController(TPlatform& platform, TMainControls& controls, TFrmSize&
 TController::~TController()
 {
     FRecord.reset();
+    if (FFrmEditor)
+        delete FFrmEditor.data();
     if (FFrmLine)
         delete FFrmLine.data();
     if (FFrmIExplorer) {
@@ -218,8 +221,15 @@ void TController::Start()
             FRecord->RecordStop();
         return;
     }
-    if (Status() == stIdle)
+    if (Status() == stIdle) {
         CaptureStart();
+    } else if (FFrmEditor) {
+        // The trigger is dropped while an edit is open; showing the editor
+        // tells the user why nothing was captured.
+        FFrmEditor->showNormal();
+        FFrmEditor->raise();
+        FFrmEditor->activateWindow();
+    }
 }
 
 void TController::Capture(QImage& bitmap, QRect& rect)
@@ -285,6 +295,15 @@ void TController::CaptureStart()
     if (bitmap.isNull())
         return;
 
+    if (destination == CaptureDestination::Edit)
+        OpenEditor(bitmap, rect, busy);
+    else
+        Deliver(destination, bitmap, rect, busy);
+}
+
+bool TController::Deliver(int destination, const QImage& bitmap, const QRect& rect,
+                          const TBusy& busy)
+{
     try {
         switch (destination) {
         case CaptureDestination::Png:
@@ -312,7 +331,7 @@ void TController::CaptureStart()
             break;
         case CaptureDestination::Txt:
             BitmapToTXTFile(bitmap, busy);
-            return;
+            return true;
         case CaptureDestination::Upload:
             break;
         case CaptureDestination::Floating:
@@ -326,9 +345,33 @@ void TController::CaptureStart()
         if (FControls.ChkSound3->isChecked())
             PlaySound();
         // The upload runs its own event loop; the controller stays busy meanwhile.
-        if (destination == CaptureDestination::Upload)
-            CaptureUpload(bitmap, &FWindow);
+        if (destination == CaptureDestination::Upload && CaptureUpload(bitmap, &FWindow).isEmpty())
+            return false;
     } catch (const std::exception& e) {
         FControls.ShowFailure(QString::fromUtf8(e.what()));
+        return false;
     }
+    return true;
+}
+
+void TController::OpenEditor(const QImage& bitmap, const QRect& rect, TBusy busy)
+{
+    QList<TEditorDestination> destinations;
+    for (int index = CaptureDestination::Png; index <= CaptureDestination::Floating; ++index) {
+        // The recording is no picture destination; the optional ones only where they work.
+        if (index == CaptureDestination::Mp4 ||
+            (index == CaptureDestination::WebP && !WebPLibraryAvailable()) ||
+            (index == CaptureDestination::Txt && FControls.Languages.isEmpty()))
+            continue;
+        destinations.append({index, FControls.ChkSaveTo->itemText(index)});
+    }
+    // The editor keeps the token, so the capture is busy until the editor is gone.
+    FFrmEditor =
+        new TFrmEditor(bitmap, rect, FControls.Caption(), destinations, CaptureDestination::Png,
+                       [this, busy](int destination, const QImage& picture, const QRect& where) {
+                           return Deliver(destination, picture, where, busy);
+                       });
+    FFrmEditor->show();
+    FFrmEditor->raise();
+    FFrmEditor->activateWindow();
 }

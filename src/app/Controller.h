@@ -15,6 +15,7 @@ class TCapture;
 class TFloatList;
 class TFloatOwner;
 class TFrmArea;
+class TFrmEditor;
 class TFrmIExplorer;
 class TFrmLine;
 class TFrmSize;
@@ -61,6 +62,10 @@ private:
     void BitmapToTXTFile(const QImage& bitmap, TBusy busy);
     void BitmapToTXTFileCompleted(const RtOcr::TResult& result);
     void PlaySound();
+    // The destination step of a capture (and of the editor's Send): false
+    // when a failure was shown.
+    bool Deliver(int destination, const QImage& bitmap, const QRect& rect, const TBusy& busy);
+    void OpenEditor(const QImage& bitmap, const QRect& rect, TBusy busy);
 
     TPlatform& FPlatform;
     TMainControls& FControls;
@@ -77,6 +82,8 @@ private:
     std::unique_ptr<TFloatList> FloatList;
     // Frees itself when closed.
     QPointer<TFrmIExplorer> FFrmIExplorer;
+    // Frees itself when closed; holds the capture's busy token until then.
+    QPointer<TFrmEditor> FFrmEditor;
     // Loads its models on the first recognition, not here.
     TRtOcr* FRtOcr;
 };

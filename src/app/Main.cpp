@@ -1,5 +1,6 @@
 #include "app/Main.h"
 
+#include "Version.h"
 #include "app/AutoStart.h"
 #include "app/ColorCard.h"
 #include "app/Controller.h"
@@ -159,10 +160,7 @@ QString TFrmVorantu::WebPQualityText() const
 
 QString TFrmVorantu::ProductPageAddress() const
 {
-    QString base = ReadSetting(TConfig(ProgramConfigPath), Setting::ServiceUrl);
-    while (base.endsWith(QLatin1Char('/')))
-        base.chop(1);
-    return base + QStringLiteral("/vorantu?v=") + Version4();
+    return ServiceAddress(QStringLiteral("/vorantu?v=") + Version4());
 }
 
 QString TFrmVorantu::HelpPageAddress(const QString& query) const

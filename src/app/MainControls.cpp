@@ -35,7 +35,7 @@ const QStringList SaveToItems = {
     QStringLiteral("PNG"),    QStringLiteral("JPG"),      QStringLiteral("GIF"),
     QStringLiteral("BMP"),    QStringLiteral("WebP"),     QStringLiteral("MP4(동영상)"),
     QStringLiteral("TXT"),    QStringLiteral("클립보드"), QStringLiteral("이미지창고"),
-    QStringLiteral("프린터"), QStringLiteral("플러팅")};
+    QStringLiteral("프린터"), QStringLiteral("플러팅"),   QStringLiteral("편집")};
 
 const QStringList QualityItems = {"100", "90", "80", "70", "60"};
 
@@ -440,12 +440,8 @@ void TMainControls::ShowMissingFile(const QString& fileName, const QString& help
 
 QString TMainControls::NewFilename(const QString& ext) const
 {
-    TNamingMode mode = TNamingMode::DateTime;
-    if (ChkAppend1->isChecked())
-        mode = TNamingMode::Sequential1;
-    else if (ChkAppend3->isChecked())
-        mode = TNamingMode::Sequential2;
-    return ::NewFilename(FSavePath, mode, ext);
+    const int append = ChkAppend1->isChecked() ? 1 : ChkAppend3->isChecked() ? 3 : 2;
+    return ::NewFilename(FSavePath, NamingModeFromSetting(append), ext);
 }
 
 int TMainControls::RecordLimitSeconds() const
@@ -473,8 +469,5 @@ void TMainControls::ShowFailure(const QString& message)
 
 QString TMainControls::HelpPageAddress(const QString& query) const
 {
-    QString base = ReadSetting(TConfig(ProgramConfigPath), Setting::ServiceUrl);
-    while (base.endsWith(QLatin1Char('/')))
-        base.chop(1);
-    return base + QStringLiteral("/help") + query;
+    return ServiceAddress(QStringLiteral("/help") + query);
 }

@@ -43,6 +43,8 @@ inline constexpr int Clipboard = 7;
 inline constexpr int Upload = 8;
 inline constexpr int Printer = 9;
 inline constexpr int Floating = 10;
+// Not a place of its own: the editor opens, and sends on to one of the above.
+inline constexpr int Edit = 11;
 } // namespace CaptureDestination
 
 // The codes of the language menu, in menu order.

@@ -1,3 +1,4 @@
+#include "Version.h"
 #include "platform/Instance.h"
 
 #include <QByteArray>

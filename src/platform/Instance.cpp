@@ -2,7 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QLocalServer>
+#include <QFileSystemWatcher>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -213,23 +214,17 @@ TCommandRequest ParseCommandRequest(const QByteArray& request)
     return result;
 }
 
-// Hands each accepted connection over as a bare descriptor: a QLocalSocket
-// treats the client's half-close as the end of the connection and could not
-// write the reply afterwards.
-class TCommandServer::TListener : public QLocalServer
+void RaiseOpenFileLimit()
 {
-public:
-    explicit TListener(TCommandServer* owner) : QLocalServer(owner), FOwner(owner) {}
-
-protected:
-    void incomingConnection(quintptr socketDescriptor) override
-    {
-        FOwner->Accept(socketDescriptor);
-    }
-
-private:
-    TCommandServer* FOwner;
-};
+    static const bool raised = [] {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
+            return false;
+        limit.rlim_cur = limit.rlim_max;
+        return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+    }();
+    Q_UNUSED(raised);
+}
 
 // One request: read to the client's half-close, run the handler, reply, close.
 class TCommandServer::TConnection : public QObject
@@ -334,35 +329,142 @@ private:
 };
 
 TCommandServer::TCommandServer(THandler handler, QObject* parent)
-    : QObject(parent), FHandler(std::move(handler)), FServer(new TListener(this))
-{}
+    : QObject(parent), FHandler(std::move(handler)), FRetry(new QTimer(this)),
+      FWatcher(new QFileSystemWatcher(this))
+{
+    FRetry->setSingleShot(true);
+    connect(FRetry, &QTimer::timeout, this, [this] {
+        if (FNotifier)
+            FNotifier->setEnabled(true);
+        AcceptPending();
+    });
+    connect(FWatcher, &QFileSystemWatcher::directoryChanged, this,
+            &TCommandServer::CheckSocketFile);
+}
 
 TCommandServer::~TCommandServer()
 {
-    // Closing removes the socket file, so senders find no window at once.
-    FServer->close();
+    // Removing the file lets senders find no window at once.
+    Close();
 }
 
 bool TCommandServer::Listen(const QString& folder)
 {
-    FServer->close();
-    const QString path = SocketPath(folder);
-    QLocalServer::removeServer(path);
-    FServer->setSocketOptions(QLocalServer::UserAccessOption);
-    return FServer->listen(path);
+    Close();
+    RaiseOpenFileLimit();
+    FFolder = folder;
+    if (!Open())
+        return false;
+    FWatcher->addPath(folder);
+    return true;
 }
 
-void TCommandServer::Accept(quintptr descriptor)
+bool TCommandServer::Open()
 {
-    TFd fd{int(descriptor)};
+    const QByteArray path = QFile::encodeName(SocketPath(FFolder));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (size_t(path.size()) >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+
+    // Whatever is there is stale: the caller holds the instance lock.
+    struct stat info;
+    if (::lstat(path.constData(), &info) == 0 && !S_ISDIR(info.st_mode))
+        ::unlink(path.constData());
+    TFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (fd.Get() < 0 ||
+        ::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return false;
+    if (::chmod(path.constData(), 0600) != 0 || ::listen(fd.Get(), SOMAXCONN) != 0 ||
+        ::lstat(path.constData(), &info) != 0) {
+        ::unlink(path.constData());
+        return false;
+    }
+    FSocketInode = info.st_ino;
+    FListenFd = fd.Release();
+    FNotifier = new QSocketNotifier(FListenFd, QSocketNotifier::Read, this);
+    connect(FNotifier, &QSocketNotifier::activated, this, &TCommandServer::AcceptPending);
+    return true;
+}
+
+void TCommandServer::Close()
+{
+    if (FListenFd < 0)
+        return;
+    FWatcher->removePaths(FWatcher->directories());
+    delete FNotifier;
+    FNotifier = nullptr;
+    FRetry->stop();
+    ::close(FListenFd);
+    FListenFd = -1;
+    // Only the file this server made: a later instance's socket stays.
+    const QByteArray path = QFile::encodeName(SocketPath(FFolder));
+    struct stat info;
+    if (::lstat(path.constData(), &info) == 0 && info.st_ino == FSocketInode)
+        ::unlink(path.constData());
+}
+
+void TCommandServer::CheckSocketFile()
+{
+    if (FListenFd < 0)
+        return;
+    const QByteArray path = QFile::encodeName(SocketPath(FFolder));
+    struct stat info;
+    if (::lstat(path.constData(), &info) == 0 && S_ISSOCK(info.st_mode) &&
+        info.st_ino == FSocketInode)
+        return;
+    // Someone removed or replaced the socket (a cleaner of old files, a
+    // careless script): without it the instance could never be reached
+    // again, so it listens anew. Connections in progress go on.
+    delete FNotifier;
+    FNotifier = nullptr;
+    FRetry->stop();
+    ::close(FListenFd);
+    FListenFd = -1;
+    Open();
+}
+
+void TCommandServer::AcceptPending()
+{
+    // A bounded number per wake-up, so a crowd of clients cannot keep the
+    // event loop to itself.
+    for (int accepted = 0; accepted < MaxClients && FListenFd >= 0; ++accepted) {
+        const int fd = ::accept4(FListenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) {
+            Accept(fd);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
+            continue;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // Out of descriptors or memory: the clients wait in the backlog
+            // and the server looks again shortly, instead of spinning on a
+            // socket that stays readable or giving up the socket for good.
+            if (FNotifier)
+                FNotifier->setEnabled(false);
+            FRetry->start(100);
+        }
+        return;
+    }
+}
+
+void TCommandServer::Accept(int descriptor)
+{
+    TFd fd{descriptor};
     ucred peer{};
     socklen_t length = sizeof peer;
     if (::getsockopt(fd.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
         (peer.uid != ::geteuid() && peer.uid != 0))
         return;
-    if (!SetNonBlocking(fd.Get()))
+    if (FClients >= MaxClients) {
+        // Refused without reading: the answer is that nothing was done.
+        ::send(fd.Get(), "0\n", 2, MSG_NOSIGNAL);
         return;
-    new TConnection(fd.Release(), FHandler, FReadTimeoutMs, this);
+    }
+    auto* connection = new TConnection(fd.Release(), FHandler, FReadTimeoutMs, this);
+    ++FClients;
+    connect(connection, &QObject::destroyed, this, [this] { --FClients; });
 }
 
 std::optional<int> SendCommand(const QString& folder, const QByteArray& request, int timeoutMs)

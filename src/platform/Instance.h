@@ -6,7 +6,9 @@
 #include <functional>
 #include <optional>
 
-class QLocalServer;
+class QFileSystemWatcher;
+class QSocketNotifier;
+class QTimer;
 
 // The single-instance protocol on one desktop session.
 //
@@ -68,11 +70,21 @@ TCommandRequest ParseCommandRequest(const QByteArray& request);
 
 inline constexpr qsizetype MaxCommandRequestBytes = 65536;
 
+// Raises this process's soft limit of open files to its hard limit, once; a
+// long-running program that serves clients should not starve at the
+// historical default of 1,024.
+void RaiseOpenFileLimit();
+
 // Listens on the command socket and runs each request's handler on the
 // user-interface thread; the handler's number is the reply. Only requests of
 // the wire format reach the handler. Connections are independent: a handler
 // may run a nested event loop while other requests arrive and are handled.
 // Only processes of the same user (or root) are heard.
+//
+// The server outlives hostile clients: at most MaxClients connections are
+// served at once and any more are answered 0 at once; running out of file
+// descriptors only delays accepting (the clients wait in the backlog); and
+// a socket file that disappears from the folder is made anew.
 class TCommandServer : public QObject
 {
     Q_OBJECT
@@ -84,7 +96,10 @@ public:
 
     // Removes a stale socket file (the caller holds the instance lock) and
     // listens. The socket file is removed again when the server is destroyed.
+    // Raises the open-file limit (RaiseOpenFileLimit).
     bool Listen(const QString& folder);
+
+    static constexpr int MaxClients = 64;
 
     // How long a client may take to send its whole request and shut down
     // its write side; a slower one is answered 0 and dropped.
@@ -92,12 +107,21 @@ public:
     void SetReadTimeoutMs(int timeoutMs) { FReadTimeoutMs = timeoutMs; }
 
 private:
-    class TListener;
     class TConnection;
-    void Accept(quintptr descriptor);
+    bool Open();
+    void Close();
+    void AcceptPending();
+    void Accept(int fd);
+    void CheckSocketFile();
 
     THandler FHandler;
-    QLocalServer* FServer = nullptr;
+    QString FFolder;
+    int FListenFd = -1;
+    quint64 FSocketInode = 0; // of the file this server made
+    QSocketNotifier* FNotifier = nullptr;
+    QTimer* FRetry = nullptr;
+    QFileSystemWatcher* FWatcher = nullptr;
+    int FClients = 0;
     int FReadTimeoutMs = DefaultReadTimeoutMs;
 };
 

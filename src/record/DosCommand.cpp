@@ -112,8 +112,13 @@ void TDosCommand::EncodeInputLine(const QString& chars, QByteArray& outBuf)
 void TDosCommand::AddLine(const QString& line)
 {
     FLines.append(line);
-    if (FOutputLines)
+    if (FLines.size() > MaxKeptLines)
+        FLines.removeFirst();
+    if (FOutputLines) {
         FOutputLines->append(line);
+        if (FOutputLines->size() > MaxKeptLines)
+            FOutputLines->removeFirst();
+    }
 }
 
 void TDosCommand::ThreadTerminated()

@@ -53,6 +53,19 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What one run may hold at a time, whatever its child writes: the decoded
+// text not yet split into lines, the line being assembled (longer lines are
+// cut and end in OutputCutMarker), and the line and character events posted
+// but not yet run on the runner's thread. A child that writes faster than
+// the runner's thread takes its output waits in its own write(), so memory
+// stays flat and the event loop never meets more than a short batch.
+inline constexpr qsizetype MaxUnsplitChars = 64 * 1024;
+inline constexpr qsizetype MaxLineChars = 1024;
+inline constexpr int MaxQueuedEvents = 512;
+inline const QString OutputCutMarker = QStringLiteral(" [...]");
+// The runner keeps this many of a run's lines.
+inline constexpr qsizetype MaxKeptLines = 10000;
+
 enum class TEndStatus
 {
     esStop,         // stopped on request while the child was still running
@@ -104,7 +117,9 @@ using TCharEncoding =
 // split between two reads arrives whole. Lines end at CR LF (within one
 // chunk of output), at a lone CR and at a lone LF; NUL characters are
 // dropped. So a program that rewrites a status line with CR gives one
-// complete line per rewrite.
+// complete line per rewrite. A line longer than MaxLineChars is cut there
+// and ends in " [...]". Output is taken no faster than this thread runs its
+// events: a child that floods waits in its own writes.
 //
 // An exception that escapes an event handler is shown in the error box and
 // the run goes on.
@@ -187,10 +202,11 @@ public:
     std::uint32_t ExitCode() const { return FExitCode; }
     // True from Execute until OnTerminated is called.
     bool IsRunning() const { return FThread != nullptr; }
-    // The complete output lines of the current or last run.
+    // The complete output lines of the current or last run, the last
+    // MaxKeptLines of them.
     const QStringList& Lines() const { return FLines; }
-    // A caller's list that receives every complete line as well; it must
-    // outlive the run.
+    // A caller's list that receives every complete line as well, and is kept
+    // to its last MaxKeptLines the same way; it must outlive the run.
     QStringList* OutputLines() const { return FOutputLines; }
     void SetOutputLines(QStringList* lines) { FOutputLines = lines; }
     TProcessInformation ProcessInformation() const { return FProcessInformation; }

@@ -70,6 +70,9 @@ void TReadPipe::Execute()
                 break;
             FSyncString.Add(FOnCharDecoding(QByteArray(buffer, n)));
             FEvent.Signal();
+            // A worker behind on splitting holds the child back here rather
+            // than let the text pile up.
+            FSyncString.WaitForRoom(MaxUnsplitChars, FTerminated);
         }
     } catch (const std::exception& e) {
         qDebug().noquote() << QStringLiteral("EXCEPTION: TReadPipe Execute ") +
@@ -133,6 +136,45 @@ template <typename F> void TDosThread::Post(F&& call)
     // Queued to the runner, so events run on its thread in posting order and
     // are dropped with the runner if it goes first.
     QMetaObject::invokeMethod(&FOwner, std::forward<F>(call), Qt::QueuedConnection);
+}
+
+template <typename F> bool TDosThread::PostOutput(F&& call)
+{
+    if (FBacklog->Queued.load() >= MaxQueuedEvents && !WaitForRoom())
+        return false;
+    FBacklog->Queued.fetch_add(1);
+    Post([backlog = FBacklog, call = std::forward<F>(call)]() mutable {
+        call();
+        // Woken at half, so the two threads trade batches, not single events.
+        if (backlog->Queued.fetch_sub(1) - 1 <= MaxQueuedEvents / 2 && backlog->Waiting.load())
+            backlog->Room.Signal();
+    });
+    return true;
+}
+
+bool TDosThread::WaitForRoom()
+{
+    // The runner's thread is behind: wait for it, but still honour a stop
+    // and the time limits meanwhile.
+    for (;;) {
+        FBacklog->Waiting.store(true);
+        if (FBacklog->Queued.load() <= MaxQueuedEvents / 2) {
+            FBacklog->Waiting.store(false);
+            return true;
+        }
+        pollfd fds[3] = {{FBacklog->Room.Handle(), POLLIN, 0},
+                         {FTerminateEvent.Handle(), POLLIN, 0},
+                         {FTimer.EventHandle(), POLLIN, 0}};
+        if (::poll(fds, 3, -1) < 0 && errno != EINTR)
+            throw AssertionFailure(__LINE__);
+        FBacklog->Waiting.store(false);
+        if (fds[0].revents)
+            FBacklog->Room.Consume();
+        if (fds[2].revents)
+            FTimer.CollectTicks();
+        if (FTerminated.load() || (!FExited && ShouldLeave()))
+            return false;
+    }
 }
 
 void TDosThread::Execute()
@@ -302,7 +344,7 @@ void TDosThread::SplitOutput()
         }
         const QChar c = text.at(i);
         if (FHandlers->OnNewChar) {
-            Post([owner = &FOwner, handlers = FHandlers, c] {
+            PostOutput([owner = &FOwner, handlers = FHandlers, c] {
                 TDosCommand::RunHandler([&] { handlers->OnNewChar(owner, c); });
             });
         }
@@ -314,6 +356,15 @@ void TDosThread::SplitOutput()
             FTimer.NewOutput();
             DeliverLine(pending);
             pending.clear();
+            FCutting = false;
+            continue;
+        }
+        if (FCutting)
+            continue;
+        if (pending.size() >= MaxLineChars) {
+            // The rest of an endless line goes; the marker shows the cut.
+            pending.append(OutputCutMarker);
+            FCutting = true;
             continue;
         }
         pending.append(c);
@@ -325,7 +376,7 @@ void TDosThread::SplitOutput()
 
 void TDosThread::DeliverLine(const QString& line)
 {
-    Post([owner = &FOwner, handlers = FHandlers, line] {
+    PostOutput([owner = &FOwner, handlers = FHandlers, line] {
         owner->AddLine(line);
         if (handlers->OnNewLine) {
             TDosCommand::RunHandler(
@@ -338,7 +389,7 @@ void TDosThread::PostBeginning(const QString& text)
 {
     if (!FHandlers->OnNewLine)
         return;
-    Post([owner = &FOwner, handlers = FHandlers, text] {
+    PostOutput([owner = &FOwner, handlers = FHandlers, text] {
         TDosCommand::RunHandler(
             [&] { handlers->OnNewLine(owner, text, TOutputType::otBeginningOfLine); });
     });
@@ -363,6 +414,7 @@ void TDosThread::SendFirstInputLine()
             line.chop(2);
         DeliverLine(FPending + line);
         FPending.clear();
+        FCutting = false;
     }
     FInputLines.Delete(0);
 }

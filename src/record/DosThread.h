@@ -104,6 +104,14 @@ private:
         TNewCharEvent OnNewChar;
         TTerminateProcessEvent OnTerminateProcess;
     };
+    // Output events posted and not yet run; shared with the events, which
+    // count themselves off and wake the worker when it waits for room.
+    struct TBacklog
+    {
+        std::atomic<int> Queued{0};
+        std::atomic<bool> Waiting{false};
+        TEvent Room;
+    };
 
     void Execute();
     void Run();
@@ -121,11 +129,16 @@ private:
     void PostBeginning(const QString& text);
     void PostTerminateProcess();
     template <typename F> void Post(F&& call);
+    // Posts an output event once fewer than MaxQueuedEvents are waiting;
+    // false (nothing posted) when the run is being left meanwhile.
+    template <typename F> bool PostOutput(F&& call);
+    bool WaitForRoom();
 
     TDosCommand& FOwner;
     const TSettings FSettings;
     TProcessTimer& FTimer;
     std::shared_ptr<const THandlers> FHandlers;
+    std::shared_ptr<TBacklog> FBacklog = std::make_shared<TBacklog>();
     TInputLines FInputLines;
     TEvent FTerminateEvent;
     std::atomic<bool> FTerminated{false};
@@ -140,6 +153,7 @@ private:
     bool FExited = false;     // ended by itself
     std::unique_ptr<TReadPipe> FReader;
     QString FPending;
+    bool FCutting = false; // the pending line reached MaxLineChars
     std::uint32_t FExitCode = 0;
     std::exception_ptr FError;
 

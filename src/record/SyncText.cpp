@@ -46,8 +46,18 @@ void TSyncString::Add(const QString& value)
 
 void TSyncString::Delete(qsizetype pos, qsizetype count)
 {
-    std::lock_guard lock(FLock);
-    FValue.remove(pos - 1, count);
+    {
+        std::lock_guard lock(FLock);
+        FValue.remove(pos - 1, count);
+    }
+    FRoom.notify_all();
+}
+
+void TSyncString::WaitForRoom(qsizetype limit, const std::atomic<bool>& stop)
+{
+    std::unique_lock lock(FLock);
+    while (FValue.size() > limit && !stop.load())
+        FRoom.wait_for(lock, std::chrono::milliseconds(50));
 }
 
 qsizetype TSyncString::Length() const

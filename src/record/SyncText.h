@@ -4,6 +4,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 // The queue of input lines between the caller (user-interface thread, which
@@ -38,8 +40,12 @@ public:
     void Delete(qsizetype pos, qsizetype count);
     qsizetype Length() const;
     QString Value() const;
+    // Blocks the caller while more than `limit` characters wait, until a
+    // Delete makes room or `stop` is set (looked at every 50 ms).
+    void WaitForRoom(qsizetype limit, const std::atomic<bool>& stop);
 
 private:
     mutable std::mutex FLock;
+    std::condition_variable FRoom;
     QString FValue;
 };

@@ -32,37 +32,6 @@ int PrimaryScreenExtent(bool width)
     return width ? size.width() : size.height();
 }
 
-constexpr TSettingInfo Table[] = {
-    {Setting::LanguageOcr.Name, TSettingType::Integer},
-    {Setting::Language.Name, TSettingType::String},
-    {Setting::Path.Name, TSettingType::String},
-    {Setting::Audio.Name, TSettingType::Boolean},
-    {Setting::Mouse.Name, TSettingType::Boolean},
-    {Setting::MouseRec.Name, TSettingType::Boolean},
-    {Setting::AutoCopy.Name, TSettingType::Boolean},
-    {Setting::FfmpegLog.Name, TSettingType::Boolean},
-    {Setting::Area.Name, TSettingType::Integer},
-    {Setting::SaveTo.Name, TSettingType::Integer},
-    {Setting::JpegQuality.Name, TSettingType::Integer},
-    {Setting::WebpQuality.Name, TSettingType::Integer},
-    {Setting::Append.Name, TSettingType::Integer},
-    {Setting::Sound.Name, TSettingType::Integer},
-    {Setting::RecordLimit.Name, TSettingType::Integer},
-    {Setting::Width1.Name, TSettingType::Integer},
-    {Setting::Height1.Name, TSettingType::Integer},
-    {Setting::Width2.Name, TSettingType::Integer},
-    {Setting::Height2.Name, TSettingType::Integer},
-    {Setting::Width3.Name, TSettingType::Integer},
-    {Setting::Height3.Name, TSettingType::Integer},
-    {Setting::Left.Name, TSettingType::Integer},
-    {Setting::Top.Name, TSettingType::Integer},
-    {Setting::Width.Name, TSettingType::Integer},
-    {Setting::Height.Name, TSettingType::Integer},
-    {Setting::HotKey.Name, TSettingType::Integer},
-    {Setting::UploadHost.Name, TSettingType::String},
-    {Setting::ServiceUrl.Name, TSettingType::String},
-};
-
 } // namespace
 
 TConfig::TConfig(const QString& path) : FReg(FileFor(path), QSettings::IniFormat) {}
@@ -142,11 +111,6 @@ QString TConfig::WriteString(const QString& name, const QString& value)
     FReg.setValue(name, value);
     Flush();
     return value;
-}
-
-std::span<const TSettingInfo> SettingsTable()
-{
-    return Table;
 }
 
 int ReadSetting(const TConfig& config, const TSetting<int>& setting)

@@ -2,7 +2,6 @@
 
 #include <QSettings>
 #include <QString>
-#include <span>
 
 // The settings store. `TConfig("Dastrane\\Vorantu")` reads and writes the INI
 // file $XDG_CONFIG_HOME/Dastrane/Vorantu.conf, section [General]. A TConfig
@@ -39,13 +38,6 @@ private:
 inline const QString ProgramConfigPath = QStringLiteral("Dastrane\\Vorantu");
 inline const QString MakerConfigPath = QStringLiteral("Dastrane");
 
-enum class TSettingType
-{
-    Integer,
-    Boolean,
-    String
-};
-
 // One row of the settings table. Defaults that depend on the machine (the
 // locale, the desktop folder, the screen) are computed when read. `Valid`,
 // when set, names the values the program can act on; anything else stored
@@ -61,12 +53,6 @@ template <typename T> struct TSetting
 // A stored hot key the dialog can show and the desktop can register: a key in
 // the low byte and nothing but the Shift, Ctrl and Alt bits above it.
 bool IsValidHotKey(int code);
-
-struct TSettingInfo
-{
-    const char* Name;
-    TSettingType Type;
-};
 
 // The "left" and "top" defaults centre a 480 x 360 region on the primary screen.
 int DefaultRegionLeft();
@@ -85,7 +71,7 @@ inline constexpr TSetting<bool>    MouseRec     {"mouse_rec",    [] { return tru
 inline constexpr TSetting<bool>    AutoCopy     {"autocopy",     [] { return false; }};
 inline constexpr TSetting<bool>    FfmpegLog    {"ffmpeg_log",   [] { return false; }};
 inline constexpr TSetting<int>     Area         {"area",         [] { return 0; }, [](int v) { return v >= 0 && v <= 6; }};
-inline constexpr TSetting<int>     SaveTo       {"saveto",       [] { return 0; }, [](int v) { return v >= 0 && v <= 10; }};
+inline constexpr TSetting<int>     SaveTo       {"saveto",       [] { return 0; }, [](int v) { return v >= 0 && v <= 11; }};
 inline constexpr TSetting<int>     JpegQuality  {"jpeg_quality", [] { return 1; }, [](int v) { return v >= 0 && v <= 4; }};
 inline constexpr TSetting<int>     WebpQuality  {"webp_quality", [] { return 1; }, [](int v) { return v >= 0 && v <= 4; }};
 inline constexpr TSetting<int>     Append       {"append",       [] { return 1; }};
@@ -111,9 +97,6 @@ inline constexpr TSetting<QString> UploadHost   {"upload_host",  [] { return QSt
 inline constexpr TSetting<QString> ServiceUrl   {"service_url",  [] { return QStringLiteral("http://www.dastrane.example"); }};
 // clang-format on
 } // namespace Setting
-
-// Every value of the program's store, in table order.
-std::span<const TSettingInfo> SettingsTable();
 
 // Typed access through the table: the row's default applies when the value is
 // missing, unreadable or outside the row's range.

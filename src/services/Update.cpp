@@ -1,5 +1,6 @@
 #include "services/Update.h"
 
+#include "Version.h"
 #include "services/Config.h"
 #include "services/Text.h"
 #include "services/Translate.h"
@@ -237,12 +238,17 @@ QString InstallId()
     return config.ReadString(name, QString());
 }
 
-QString StartupAddress()
+QString ServiceAddress(const QString& path)
 {
     QString base = ReadSetting(TConfig(ProgramConfigPath), Setting::ServiceUrl).trimmed();
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
-    return base + QStringLiteral("/api.init.php");
+    return base + path;
+}
+
+QString StartupAddress()
+{
+    return ServiceAddress(QStringLiteral("/api.init.php"));
 }
 
 QString ReplyValue(const QString& source, const QString& startTag)

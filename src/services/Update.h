@@ -50,6 +50,10 @@ QString NewInstallId();
 // missing. Empty when the store cannot be written. User-interface thread.
 QString InstallId();
 
+// `path` (which starts with "/") under the web service's base address, the
+// "service_url" setting without surrounding blanks and trailing slashes.
+QString ServiceAddress(const QString& path);
+
 // `<service_url>/api.init.php` from the settings.
 QString StartupAddress();
 

@@ -176,7 +176,8 @@ private slots:
         QCOMPARE(FWindow->windowTitle(), QStringLiteral("Vorantu"));
         QVERIFY(FWindow->Tray()->isVisible());
         QCOMPARE(Find<QComboBox>("ChkArea")->count(), 7);
-        QCOMPARE(Find<QComboBox>("ChkSaveTo")->count(), 11);
+        // The design's eleven destinations, then the editor.
+        QCOMPARE(Find<QComboBox>("ChkSaveTo")->count(), 12);
         // Centred on the primary monitor at its first show.
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         QVERIFY(qAbs(FWindow->frameGeometry().center().x() - screen.center().x()) <= 2);

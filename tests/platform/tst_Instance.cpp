@@ -1,12 +1,15 @@
 #include "TestEnvironment.h"
 #include "platform/Instance.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <future>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -34,6 +37,23 @@ bool Readable(int fd)
 {
     pollfd entry{fd, POLLIN, 0};
     return ::poll(&entry, 1, 0) == 1;
+}
+
+// A client socket connected to the command socket in `folder`, or -1.
+int Connect(const QString& folder)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(folder + "/TFrmVorantu").constData(),
+             sizeof address.sun_path);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool Ready(const std::future<std::optional<int>>& future)
@@ -311,6 +331,89 @@ private slots:
         QCOMPARE(::read(stalled, reply, sizeof reply), 0);
         ::close(stalled);
         QCOMPARE(order.size(), 4);
+    }
+
+    void CrowdOfClientsIsRefusedNotFatal()
+    {
+        TCommandServer server([this](const TCommandRequest& r) { return Handle(r); });
+        QVERIFY(server.Listen(FFolder));
+        rlimit limit{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &limit) == 0);
+        QCOMPARE(limit.rlim_cur, limit.rlim_max);
+
+        // More silent clients than the server serves at once: the rest are
+        // told 0 at once instead of holding a descriptor each.
+        std::vector<int> clients;
+        const auto closeClients = qScopeGuard([&] {
+            for (int fd : clients)
+                ::close(fd);
+        });
+        for (int i = 0; i < 1100; ++i) {
+            const int fd = Connect(FFolder);
+            QVERIFY(fd >= 0);
+            clients.push_back(fd);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(Readable(clients.back()), 10000);
+        int refused = 0;
+        for (int fd : clients) {
+            char reply[4] = {};
+            if (Readable(fd) && ::read(fd, reply, sizeof reply) == 2 && QByteArray(reply) == "0\n")
+                ++refused;
+        }
+        QCOMPARE(refused, 1100 - TCommandServer::MaxClients);
+        for (int fd : clients)
+            ::close(fd);
+        clients.clear();
+
+        // Once the server has seen the served ones go, a request is heard.
+        std::optional<int> reply;
+        QDeadlineTimer deadline(5000);
+        while (reply != 1 && !deadline.hasExpired()) {
+            auto answer = SendAsync(FFolder, "WM_QUERYENDSESSION\n");
+            QTRY_VERIFY(Ready(answer));
+            reply = answer.get();
+            QVERIFY(reply.has_value());
+        }
+        QCOMPARE(reply, std::optional<int>(1));
+    }
+
+    void OutOfDescriptorsIsSurvived()
+    {
+        TCommandServer server([this](const TCommandRequest& r) { return Handle(r); });
+        QVERIFY(server.Listen(FFolder));
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &saved); });
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot).size() + 16);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &tight) == 0);
+
+        // Clients until this process, server and all, has no descriptor left:
+        // the server cannot accept the last ones.
+        std::vector<int> clients;
+        for (int fd; (fd = Connect(FFolder)) >= 0 && clients.size() < 100;)
+            clients.push_back(fd);
+        QVERIFY(clients.size() < 100);
+        QTest::qWait(300);
+        for (int fd : clients)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+
+        QVERIFY(QFileInfo::exists(FFolder + "/TFrmVorantu"));
+        auto answer = SendAsync(FFolder, "WM_QUERYENDSESSION\n");
+        QTRY_VERIFY(Ready(answer));
+        QCOMPARE(answer.get(), std::optional<int>(1));
+    }
+
+    void RemovedSocketFileIsMadeAgain()
+    {
+        TCommandServer server([this](const TCommandRequest& r) { return Handle(r); });
+        QVERIFY(server.Listen(FFolder));
+        QVERIFY(QFile::remove(FFolder + "/TFrmVorantu"));
+        QTRY_VERIFY(QFileInfo::exists(FFolder + "/TFrmVorantu"));
+        auto answer = SendAsync(FFolder, "WM_QUERYENDSESSION\n");
+        QTRY_VERIFY(Ready(answer));
+        QCOMPARE(answer.get(), std::optional<int>(1));
     }
 
     void SenderGivesUpAfterItsTimeout()

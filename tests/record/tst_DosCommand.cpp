@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -112,6 +113,19 @@ int OpenDescriptors()
 {
     return static_cast<int>(
         QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size());
+}
+
+// A value in KiB from /proc/self/status ("VmRSS", "VmHWM").
+qint64 StatusKiB(const char* name)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(QByteArray(name) + ':'))
+            return line.mid(qstrlen(name) + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 int Threads()
@@ -262,6 +276,62 @@ private slots:
             QCOMPARE(cmd.Lines().at(2999), QString("3000"));
             QCOMPARE(cmd.Lines().last(), QString("tail"));
         }
+    }
+
+    void FloodingChildKeepsMemoryAndLoopFlat()
+    {
+        // Long lines as fast as the child can write them, each line and
+        // character an event, for two seconds.
+        TDosCommand cmd;
+        qint64 lines = 0;
+        qint64 chars = 0;
+        cmd.SetOnNewLine([&](TDosCommand*, const QString&, TOutputType type) {
+            lines += type == TOutputType::otEntireLine;
+        });
+        cmd.SetOnNewChar([&](TDosCommand*, QChar) { ++chars; });
+        bool terminated = false;
+        cmd.SetOnTerminated([&](TDosCommand*) { terminated = true; });
+        cmd.SetCommandLine(Shell("yes " + QString(200, 'y')));
+
+        qint64 worstGapMs = 0;
+        QElapsedTimer sinceTick;
+        QTimer ticker;
+        ticker.setInterval(10);
+        connect(&ticker, &QTimer::timeout,
+                [&] { worstGapMs = qMax(worstGapMs, sinceTick.restart()); });
+        ticker.start();
+        sinceTick.start();
+        cmd.Execute();
+        // A plain event loop, as the program runs one: qWait would sleep
+        // between its rounds.
+        QEventLoop loop;
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        loop.exec();
+        cmd.Stop();
+        QTRY_VERIFY(terminated);
+        ticker.stop();
+
+        const qint64 peakKiB = StatusKiB("VmHWM");
+        qInfo("flood: %lld lines, %lld characters in 2 s; peak resident %lld KiB; longest "
+              "pause of the event loop %lld ms",
+              lines, chars, peakKiB, worstGapMs);
+        QVERIFY(lines > 100);
+        QVERIFY(cmd.Lines().size() <= MaxKeptLines);
+        QVERIFY2(peakKiB < 200 * 1024, QByteArray::number(peakKiB).constData());
+        // Generous for a loaded machine; without the bound it froze for minutes.
+        QVERIFY2(worstGapMs < 1000, QByteArray::number(worstGapMs).constData());
+    }
+
+    void EndlessLineIsCut()
+    {
+        TDosCommand cmd;
+        TRunLog log(cmd);
+        cmd.SetCommandLine(Shell("head -c 20000000 /dev/zero | tr '\\0' a; echo; echo end"));
+        cmd.Execute();
+        QVERIFY(log.WaitTerminated(20000));
+        QCOMPARE(cmd.Lines(), (QStringList{QString(MaxLineChars, 'a') + OutputCutMarker, "end"}));
+        for (const QString& event : log.LineEvents())
+            QVERIFY(event.size() <= 2 + MaxLineChars + OutputCutMarker.size());
     }
 
     void EventOrder_data()
@@ -640,6 +710,30 @@ private slots:
         QCOMPARE(boxes.Caption, QStringLiteral("tst_DosCommand"));
         QCOMPARE(boxes.Icon, QMessageBox::Critical);
         QCOMPARE(cmd.EndStatus(), status);
+    }
+
+    void ErrorBoxOfAnEndlessMessageFitsTheScreen()
+    {
+        TBoxAnswer boxes;
+        QRect boxFrame;
+        boxes.OnBox = [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (qobject_cast<QMessageBox*>(w) && w->isVisible())
+                    boxFrame = w->frameGeometry();
+            }
+        };
+        QElapsedTimer timer;
+        timer.start();
+        TDosCommand::ShowExecuteError(std::runtime_error(std::string(20'000'000, 'x')));
+        qInfo("a 20 MB message answered in %lld ms, box %dx%d", timer.elapsed(), boxFrame.width(),
+              boxFrame.height());
+        QCOMPARE(boxes.Count, 1);
+        QVERIFY(boxes.Text.contains("\nxxxx"));
+        QVERIFY(boxes.Text.endsWith(" [...]"));
+        QVERIFY(boxes.Text.size() < 4000);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(boxFrame.width() <= screen.width() && boxFrame.height() <= screen.height(),
+                 qPrintable(QStringLiteral("%1x%2").arg(boxFrame.width()).arg(boxFrame.height())));
     }
 
     void UsageErrors()

@@ -48,7 +48,8 @@ private slots:
 
         const QStringList blocks =
             QString::fromUtf8(bytes.mid(3)).split("\r\n\r\n", Qt::SkipEmptyParts);
-        QCOMPARE(blocks.size(), 68);
+        // The first 68 rows are fixed; new texts are appended after them.
+        QVERIFY(blocks.size() >= 68);
         for (int i = 0; i < blocks.size(); ++i) {
             const QStringList lines = blocks[i].split("\r\n");
             QStringList codes;

@@ -4,6 +4,7 @@
 
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
+#include "Version.h"
 #include "services/Config.h"
 #include "services/Translate.h"
 #include "services/Update.h"
@@ -167,6 +168,33 @@ private slots:
         QCOMPARE(VersionText(QStringLiteral("%d.%d.%d.%d")), QStringLiteral(VORANTU_VERSION));
         QCOMPARE(VersionText(QStringLiteral("%d.%d.%d")),
                  QStringLiteral(VORANTU_VERSION).section(QLatin1Char('.'), 0, 2));
+    }
+
+    // Every address of the web service comes from one base, read the same way.
+    void serviceAddress_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << "http://h.example"
+                               << "http://h.example/help?q";
+        QTest::newRow("trailing slashes") << "http://h.example//"
+                                          << "http://h.example/help?q";
+        QTest::newRow("blanks") << " \thttp://h.example/ \n"
+                                << "http://h.example/help?q";
+        QTest::newRow("with a path") << "http://h.example/v/"
+                                     << "http://h.example/v/help?q";
+    }
+
+    void serviceAddress()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, expected);
+        TConfig program(ProgramConfigPath);
+        const QString before = ReadSetting(program, Setting::ServiceUrl);
+        WriteSetting(program, Setting::ServiceUrl, base);
+        QCOMPARE(ServiceAddress(QStringLiteral("/help?q")), expected);
+        QCOMPARE(StartupAddress(), ServiceAddress(QStringLiteral("/api.init.php")));
+        WriteSetting(program, Setting::ServiceUrl, before);
     }
 
     // The request carries the four headers in order, the identifier is made

@@ -1,10 +1,13 @@
 #include "output/ocr/RtOcr.h"
 
+#include "output/ocr/Engine.h"
 #include "output/ocr/Languages.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibrary>
 #include <QMetaObject>
 #include <QRect>
 #include <QtDebug>
@@ -13,11 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <numbers>
-#include <omp.h>
-#include <tesseract/baseapi.h>
-#include <tesseract/ocrclass.h>
-#include <tesseract/resultiterator.h>
+#include <mutex>
 #include <utility>
 
 namespace RtOcr {
@@ -66,20 +65,116 @@ int PictureResolution(const QImage& picture)
     return std::clamp(ppi, MinCredibleResolution, MaxCredibleResolution);
 }
 
-QString TakeText(char* text)
+// The engine plugin, loaded once for the rest of the run on the first
+// recognition (on the worker: mapping the engine's libraries takes a while).
+// Null with the reasons in `error` when no candidate loads.
+TCreateOcrEngine EngineFactory(QString& error)
 {
-    const std::unique_ptr<char[]> owned(text);
-    return owned ? QString::fromUtf8(owned.get()).trimmed() : QString();
+    static std::mutex mutex;
+    static TCreateOcrEngine factory = nullptr;
+    const std::lock_guard lock(mutex);
+    if (factory)
+        return factory;
+    QStringList failures;
+    for (const QString& candidate : TRtOcr::EnginePluginCandidates()) {
+        if (!QFileInfo::exists(candidate))
+            continue;
+        // Never unloaded: engines made by it live until their component goes.
+        auto* library = new QLibrary(candidate);
+        factory = reinterpret_cast<TCreateOcrEngine>(library->resolve("VorantuCreateOcrEngine"));
+        if (factory)
+            return factory;
+        failures << library->errorString();
+        delete library;
+    }
+    error = failures.isEmpty() ? QStringLiteral("\"%1\" not found").arg(TRtOcr::EnginePluginName())
+                               : failures.join(QLatin1Char('\n'));
+    return nullptr;
+}
+
+// One engine with the model it has loaded.
+struct TEngineSlot
+{
+    std::unique_ptr<TOcrEngine> Api;
+    std::string DataPath;
+    std::string Language;
+    bool Loaded = false;
+
+    // Makes the engine and loads the model when not done yet; false when
+    // either fails.
+    bool Ready(const std::string& dataPath, const std::string& language)
+    {
+        if (!Api) {
+            QString error;
+            const TCreateOcrEngine create = EngineFactory(error);
+            if (!create) {
+                qWarning("Text recognition engine not loaded: %s", qPrintable(error));
+                return false;
+            }
+            Api.reset(create());
+            if (!Api)
+                return false;
+        }
+        if (Loaded && DataPath == dataPath && Language == language)
+            return true;
+        Loaded = Api->Load(dataPath, language);
+        DataPath = dataPath;
+        Language = language;
+        return Loaded;
+    }
+};
+
+// A page read as one column of lines is cut in two at a blank row near its
+// middle and the halves are read side by side by two engines; the lines of
+// the lower half follow those of the upper, which is the order one engine
+// reads them in. Pages lower than this are not worth a second engine.
+constexpr int MinSplitHeight = 400;
+
+// A row of one colour from edge to edge, searched outwards from the middle
+// within the middle half of the page; 0 when there is none.
+int BlankRowNearMiddle(const QImage& pixels)
+{
+    const auto blank = [&](int y) {
+        const auto* row = reinterpret_cast<const quint32*>(pixels.constScanLine(y));
+        return std::all_of(row, row + pixels.width(), [&](quint32 p) { return p == row[0]; });
+    };
+    const int middle = pixels.height() / 2;
+    for (int step = 0; step < pixels.height() / 4; ++step) {
+        if (blank(middle - step))
+            return middle - step;
+        if (blank(middle + step))
+            return middle + step;
+    }
+    return 0;
+}
+
+// The lines of `lower`, a part of the page starting `top` rows down, after
+// those of `upper`.
+TResult Joined(TResult upper, const TResult& lower, int top)
+{
+    if (upper.Status != stCompleted)
+        return upper;
+    if (lower.Status != stCompleted)
+        return lower;
+    if (upper.Lines.isEmpty())
+        upper.TextAngle = lower.TextAngle;
+    for (TLine line : lower.Lines) {
+        for (TWord& word : line.Words)
+            word.Rect.Y += float(top);
+        upper.Lines.append(std::move(line));
+    }
+    QStringList texts;
+    for (const TLine& line : std::as_const(upper.Lines))
+        texts.append(line.Text);
+    upper.Text = texts.join(QLatin1Char('\n'));
+    return upper;
 }
 
 } // namespace
 
 struct TRtOcr::TEngine
 {
-    tesseract::TessBaseAPI Api;
-    std::string DataPath;
-    std::string Language;
-    bool Loaded = false;
+    TEngineSlot Slots[2];
 };
 
 struct TRtOcr::TJob
@@ -91,78 +186,13 @@ struct TRtOcr::TJob
     int Resolution = 0;
     std::string DataPath;
     std::string Language;
+    // Read as one column of lines instead of through the page layout.
+    bool SingleColumn = false;
     void* CustomData = nullptr;
     TCompletionProc Completion;
     // Set by the component's thread, read by the engine between words.
     std::atomic<bool> CancelRequested{false};
 };
-
-namespace {
-
-bool EngineCancel(void* job, int /*words*/)
-{
-    return static_cast<const std::atomic<bool>*>(job)->load();
-}
-
-bool LoadModel(tesseract::TessBaseAPI& api, const std::string& dataPath,
-               const std::string& language)
-{
-    // The neural recogniser is the better one; data made for the older
-    // recogniser alone still loads with whatever it holds.
-    return api.Init(dataPath.c_str(), language.c_str(), tesseract::OEM_LSTM_ONLY) == 0 ||
-           api.Init(dataPath.c_str(), language.c_str(), tesseract::OEM_DEFAULT) == 0;
-}
-
-void CollectResult(tesseract::TessBaseAPI& api, TResult& result)
-{
-    using tesseract::RIL_TEXTLINE;
-    using tesseract::RIL_WORD;
-    const std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
-    if (!it)
-        return;
-
-    tesseract::Orientation orientation = tesseract::ORIENTATION_PAGE_UP;
-    tesseract::WritingDirection direction = tesseract::WRITING_DIRECTION_LEFT_TO_RIGHT;
-    tesseract::TextlineOrder order = tesseract::TEXTLINE_ORDER_TOP_TO_BOTTOM;
-    float deskewRadians = 0;
-    it->Orientation(&orientation, &direction, &order, &deskewRadians);
-    // The orientation says where the text's top points (a quarter turn
-    // clockwise per step); the deskew is the anticlockwise turn that levels
-    // the text, which is the text's own clockwise slant.
-    result.TextAngle = 90.0 * int(orientation) + deskewRadians * 180.0 / std::numbers::pi;
-    if (result.TextAngle > 180.0)
-        result.TextAngle -= 360.0;
-
-    TLine line;
-    const auto flushLine = [&] {
-        if (!line.Words.isEmpty())
-            result.Lines.append(std::move(line));
-        line = TLine();
-    };
-    do {
-        if (it->Empty(RIL_WORD))
-            continue;
-        if (it->IsAtBeginningOf(RIL_TEXTLINE)) {
-            flushLine();
-            line.Text = TakeText(it->GetUTF8Text(RIL_TEXTLINE));
-        }
-        TWord word;
-        word.Text = TakeText(it->GetUTF8Text(RIL_WORD));
-        int left = 0, top = 0, right = 0, bottom = 0;
-        if (word.Text.isEmpty() || !it->BoundingBox(RIL_WORD, &left, &top, &right, &bottom))
-            continue;
-        word.Rect = {float(left), float(top), float(right - left), float(bottom - top)};
-        line.Words.append(std::move(word));
-    } while (it->Next(RIL_WORD));
-    flushLine();
-
-    QStringList texts;
-    for (const TLine& each : std::as_const(result.Lines))
-        texts.append(each.Text);
-    result.Text = texts.join(QLatin1Char('\n'));
-}
-
-} // namespace
 
 TRtOcr::TRtOcr(QObject* owner) : QObject(owner) {}
 
@@ -198,6 +228,19 @@ QString TRtOcr::TessdataFolder()
     if (!fromEnvironment.isEmpty() && QFileInfo(fromEnvironment).isDir())
         return fromEnvironment;
     return QStringLiteral(VORANTU_TESSDATA_DIR);
+}
+
+QString TRtOcr::EnginePluginName()
+{
+    return QStringLiteral(VORANTU_OCR_ENGINE_FILE_NAME);
+}
+
+QStringList TRtOcr::EnginePluginCandidates()
+{
+    const QString programDir = QCoreApplication::applicationDirPath();
+    return {programDir + QLatin1Char('/') + EnginePluginName(),
+            QDir::cleanPath(programDir + QStringLiteral("/../lib/vorantu/") + EnginePluginName()),
+            QStringLiteral(VORANTU_OCR_ENGINE_BUILD_PATH)};
 }
 
 void TRtOcr::Recognize(const TLanguage& language, void* customData, int left, int top, int right,
@@ -252,6 +295,7 @@ void TRtOcr::Start(const TLanguage& language, void* customData, TCompletionProc 
     job->Resolution = PictureResolution(FPicture);
     job->DataPath = QFile::encodeName(dataPath).toStdString();
     job->Language = data->BaseName.toStdString();
+    job->SingleColumn = language.Script == QLatin1String("Kore");
     job->CustomData = customData;
     job->Completion = std::move(completion);
 
@@ -269,24 +313,8 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
     TResult result;
     result.Status = stError;
     try {
-        // The engine's parallel loops spin their threads between steps; with
-        // more threads than free cores that made recognition several times
-        // slower and starved the user-interface thread. One thread is the
-        // engine's maintainers' advice too; the setting belongs to this thread.
-        omp_set_max_active_levels(0);
-        tesseract::TessBaseAPI& api = engine.Api;
-        if (!engine.Loaded || engine.DataPath != job.DataPath || engine.Language != job.Language) {
-            engine.Loaded = false;
-            api.End();
-            if (!LoadModel(api, job.DataPath, job.Language))
-                return result;
-            // Its progress notes ("Empty page!!", "Detected 9 diacritics") are
-            // not the user's business; load failures above still reach stderr.
-            api.SetVariable("debug_file", "/dev/null");
-            engine.Loaded = true;
-            engine.DataPath = job.DataPath;
-            engine.Language = job.Language;
-        }
+        if (!engine.Slots[0].Ready(job.DataPath, job.Language))
+            return result;
         if (job.CancelRequested) {
             result.Status = stCanceled;
             return result;
@@ -302,30 +330,38 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
         if (pixels.isNull())
             return result;
 
-        // The page layout analysis reads columns and paragraphs in order, but
-        // loses short lines of Hangul entirely; when it finds nothing, the
-        // sparse-text analysis, which looks for text anywhere, gets a second try.
-        for (const auto mode : {tesseract::PSM_AUTO, tesseract::PSM_SPARSE_TEXT}) {
-            api.SetPageSegMode(mode);
-            api.SetImage(pixels.constBits(), pixels.width(), pixels.height(), 4,
-                         int(pixels.bytesPerLine()));
-            api.SetSourceResolution(job.Resolution);
-            tesseract::ETEXT_DESC monitor;
-            monitor.cancel = &EngineCancel;
-            monitor.cancel_this = &job.CancelRequested;
-            const int failed = api.Recognize(&monitor);
-            result = TResult();
-            result.Status = stError;
-            if (job.CancelRequested) {
-                result.Status = stCanceled;
-            } else if (failed == 0) {
-                result.Status = stCompleted;
-                CollectResult(api, result);
+        const int cut = job.SingleColumn && pixels.height() >= MinSplitHeight &&
+                                std::thread::hardware_concurrency() >= 2
+                            ? BlankRowNearMiddle(pixels)
+                            : 0;
+        if (cut == 0)
+            return engine.Slots[0].Api->Recognize(pixels, job.Resolution, job.SingleColumn,
+                                                  job.CancelRequested);
+
+        // The halves share the page's pixels; the engine copies what it reads.
+        const QImage upper(pixels.constBits(), pixels.width(), cut, pixels.bytesPerLine(),
+                           pixels.format());
+        const QImage lower(pixels.constScanLine(cut), pixels.width(), pixels.height() - cut,
+                           pixels.bytesPerLine(), pixels.format());
+        TResult lowerResult;
+        lowerResult.Status = stError;
+        std::thread second([&]() noexcept {
+            try {
+                TEngineSlot& slot = engine.Slots[1];
+                if (slot.Ready(job.DataPath, job.Language))
+                    lowerResult =
+                        slot.Api->Recognize(lower, job.Resolution, true, job.CancelRequested);
+            } catch (...) {
+                lowerResult = TResult();
+                lowerResult.Status = stError;
             }
-            api.Clear();
-            if (result.Status != stCompleted || !result.Lines.isEmpty())
-                break;
-        }
+        });
+        const TResult upperResult =
+            engine.Slots[0].Api->Recognize(upper, job.Resolution, true, job.CancelRequested);
+        second.join();
+        result = Joined(upperResult, lowerResult, cut);
+        if (job.CancelRequested && result.Status == stError)
+            result.Status = stCanceled;
     } catch (const std::exception& e) {
         qWarning("Text recognition failed: %s", e.what());
         result = TResult();

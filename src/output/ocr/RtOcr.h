@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -121,6 +122,12 @@ public:
     // TESSDATA_PREFIX when it names an existing folder (as for the engine's own
     // tools), else the folder the engine's data is installed in.
     static QString TessdataFolder();
+    // The engine lives in a plugin loaded on the first recognition: its file
+    // name and the places it is looked for, in order (beside the program, in
+    // ../lib/vorantu, then where this build put it). Without it every
+    // recognition completes with stError.
+    static QString EnginePluginName();
+    static QStringList EnginePluginCandidates();
 
     // Starts recognising the rectangle (left, top)-(right, bottom) of
     // Picture(), right and bottom exclusive; all four 0 means the whole

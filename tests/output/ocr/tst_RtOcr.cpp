@@ -169,6 +169,25 @@ private slots:
         qunsetenv("TESSDATA_PREFIX");
     }
 
+    // The engine's libraries cost memory from the moment they are mapped, so
+    // nothing of them may be loaded before the first recognition. First of
+    // the tests: later ones load the engine.
+    void engineLoadsOnFirstRecognition()
+    {
+        const auto engineMapped = [] {
+            QFile maps(QStringLiteral("/proc/self/maps"));
+            return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libtesseract");
+        };
+        TRtOcr ocr;
+        QVERIFY(!TRtOcr::AvailableLanguages().isEmpty());
+        QVERIFY(!engineMapped());
+        QImage blank(64, 32, QImage::Format_RGB32);
+        blank.fill(Qt::white);
+        ocr.SetPicture(blank);
+        QCOMPARE(RecognizeAndWait(ocr, Language("en")).Status, stCompleted);
+        QVERIFY(engineMapped());
+    }
+
     void languagesOfTheInstalledData()
     {
         const TLanguages languages = TRtOcr::AvailableLanguages();
@@ -282,6 +301,63 @@ private slots:
         QCOMPARE(result.Status, stCompleted);
         QCOMPARE(result.Lines.size(), 1);
         QCOMPARE(WithoutSpaces(result.Lines[0].Text), WithoutSpaces(text));
+    }
+
+    // A short line of Hangul above another was dropped whole by the page
+    // layout while each line alone was read.
+    void keepsEveryLineOfKorean_data()
+    {
+        QTest::addColumn<int>("pixelSize");
+        QTest::newRow("24 px") << 24;
+        QTest::newRow("32 px") << 32;
+        QTest::newRow("48 px") << 48;
+        QTest::newRow("64 px") << 64;
+    }
+
+    void keepsEveryLineOfKorean()
+    {
+        QFETCH(int, pixelSize);
+        const QStringList lines = {QStringLiteral("한국어 문자 인식 시험"),
+                                   QStringLiteral("두 번째 줄입니다")};
+        TRtOcr ocr;
+        ocr.SetPicture(RenderLines(lines, "Noto Sans CJK KR", pixelSize).Picture);
+        const TResult result = RecognizeAndWait(ocr, Language("ko"));
+        QCOMPARE(result.Status, stCompleted);
+        QStringList found;
+        for (const TLine& line : result.Lines)
+            found.append(WithoutSpaces(line.Text));
+        QCOMPARE(found, QStringList({WithoutSpaces(lines[0]), WithoutSpaces(lines[1])}));
+    }
+
+    // A page tall enough to be read in two halves side by side: every line
+    // comes back once, in order, with its words where they were drawn.
+    void readsATallKoreanPageInOrder()
+    {
+        const QStringList lines = {
+            QStringLiteral("화면 캡쳐 프로그램"), QStringLiteral("파일 저장 설정"),
+            QStringLiteral("클립보드 복사"),      QStringLiteral("두 번째 줄입니다"),
+            QStringLiteral("한국어 문자 인식"),   QStringLiteral("서울 부산 대구"),
+            QStringLiteral("회의 보고서 예산"),   QStringLiteral("마지막 줄입니다")};
+        const TRendered rendered = RenderLines(lines, "Noto Sans CJK KR", 32);
+        QVERIFY(rendered.Picture.height() >= 500);
+        TRtOcr ocr;
+        ocr.SetPicture(rendered.Picture);
+        const TResult result = RecognizeAndWait(ocr, Language("ko"));
+        QCOMPARE(result.Status, stCompleted);
+        QStringList found;
+        for (const TLine& line : result.Lines)
+            found.append(WithoutSpaces(line.Text));
+        QStringList expected;
+        for (const QString& line : lines)
+            expected.append(WithoutSpaces(line));
+        QCOMPARE(found, expected);
+        for (int i = 0; i < lines.size(); ++i) {
+            const TSRect& box = result.Lines[i].Words.first().Rect;
+            const QRect drawn = rendered.Words[i].first();
+            QVERIFY2(qAbs(box.Y + box.Height / 2 - drawn.center().y()) < 12,
+                     qPrintable(QStringLiteral("line %1 at %2").arg(i).arg(box.Y)));
+        }
+        QCOMPARE(result.Text.split(QLatin1Char('\n')).size(), lines.size());
     }
 
     void blankPictureHasNoLines()
@@ -483,6 +559,48 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(thrown, 60000);
         QVERIFY(!ocr.Busy());
         QCOMPARE(RecognizeAndWait(ocr, Language("en")).Text, QStringLiteral("Hello"));
+    }
+
+    // The engines work on their own threads: the user-interface thread's
+    // event loop keeps turning while they read a full screen, on one engine
+    // or on two. The longest gap between two ticks of a 10 ms timer is how
+    // long it was held up.
+    void eventLoopKeepsTurning_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("English, page layout") << "en";
+        QTest::newRow("Korean, two engines") << "ko";
+    }
+
+    void eventLoopKeepsTurning()
+    {
+        QFETCH(QString, tag);
+        QImage page = DenseScreen();
+        if (tag == QLatin1String("ko")) {
+            QStringList lines;
+            for (int i = 0; i < 20; ++i)
+                lines.append(QStringLiteral("화면 캡쳐 프로그램 파일 저장 설정 %1").arg(i));
+            page = RenderLines(lines, "Noto Sans CJK KR", 20).Picture;
+        }
+        TRtOcr ocr;
+        ocr.SetPicture(page);
+        QElapsedTimer clock;
+        qint64 last = 0;
+        qint64 longest = 0;
+        QTimer ticker;
+        ticker.setInterval(10);
+        connect(&ticker, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            longest = qMax(longest, now - last);
+            last = now;
+        });
+        clock.start();
+        ticker.start();
+        const TResult result = RecognizeAndWait(ocr, Language(tag));
+        ticker.stop();
+        QCOMPARE(result.Status, stCompleted);
+        QVERIFY(!result.Lines.isEmpty());
+        QVERIFY2(longest <= 50, qPrintable(QStringLiteral("held up for %1 ms").arg(longest)));
     }
 
     void refusesASecondRecognition()
