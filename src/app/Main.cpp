@@ -6,6 +6,7 @@
 #include "app/Controller.h"
 #include "capture/HotKey.h"
 #include "capture/Size.h"
+#include "platform/NativeWindow.h"
 #include "services/Config.h"
 #include "services/MessageBox.h"
 #include "services/Text.h"
@@ -250,7 +251,7 @@ void TFrmVorantu::ShowMainWindow()
         const QScreen* screen = QGuiApplication::primaryScreen();
         if (screen) {
             QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
+            frame.moveCenter(WorkArea(screen).center());
             move(frame.topLeft());
         }
     }

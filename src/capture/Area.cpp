@@ -197,16 +197,18 @@ QRect TFrmArea::Outer() const
 
 void TFrmArea::FollowWindow()
 {
-    if (!isVisible())
+    // Until the window has shown, Qt's and the server's geometry are both
+    // on their way (Qt can even keep the origin): the placement stands.
+    if (!isVisible() || !FPositionChecked)
         return;
-    // Qt rounds to its units at a fractional scale, so a change within that
+    // Qt rounds to its units when it scales, so a change within that
     // rounding is our own placement. Beyond it, the window manager or the
     // user moved or resized the window and the server has the exact
     // rectangle, unless the change is a request of Qt's own that the server
     // has not carried out yet: then Qt's is the nearest there is.
     const QRect qt = PhysicalGeometry(this);
     const qreal ratio = Ratio();
-    const int slack = ratio == std::floor(ratio) ? 0 : int(std::ceil(ratio));
+    const int slack = ratio == 1.0 ? 0 : int(std::ceil(ratio));
     const auto near = [slack](const QRect& a, const QRect& b) {
         return qAbs(a.left() - b.left()) <= slack && qAbs(a.top() - b.top()) <= slack &&
                qAbs(a.width() - b.width()) <= slack && qAbs(a.height() - b.height()) <= slack;
@@ -403,6 +405,7 @@ void TFrmArea::showEvent(QShowEvent* event)
     // Qt's geometry is rounded to its units at a fractional scale; the
     // server gets the exact rectangle, and the shape to match it.
     const QRect outer = FOuter;
+    FPositionChecked = false;
     QWidget::showEvent(event);
     PlaceWindow(this, outer);
     FOuter = outer;
@@ -537,8 +540,7 @@ bool TFrmArea::eventFilter(QObject* watched, QEvent* event)
     if (watched == windowHandle()) {
         if (event->type() == QEvent::Expose && !FPositionChecked && isVisible()) {
             FPositionChecked = true;
-            QTimer::singleShot(0, this, [this] {
-                const QRect outer = FOuter;
+            QTimer::singleShot(0, this, [this, outer = FOuter] {
                 SyncWindowPosition(this);
                 // Qt maps the window at its own rounded geometry; once it
                 // shows, the server takes the exact one.

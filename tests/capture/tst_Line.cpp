@@ -2,6 +2,7 @@
 #include "TestEnvironment.h"
 #include "capture/Capture.h"
 #include "capture/Line.h"
+#include "platform/NativeWindow.h"
 #include "platform/Platform.h"
 
 #include <QPointer>
@@ -64,6 +65,9 @@ private:
         return FPlatform.Windows->VisibleFrame(window.winId()).value_or(QRect());
     }
 
+    // Where the server has the picker, in physical pixels.
+    static QRect OnScreen(TFrmLine* picker) { return WindowRectOnScreen(picker); }
+
 private slots:
     void initTestCase()
     {
@@ -102,21 +106,36 @@ private slots:
         TTarget target(QRect(300, 250, 400, 300));
         target.show();
         QVERIFY(QTest::qWaitForWindowExposed(&target));
-        MovePointer(target.mapToGlobal(QPoint(250, 200)));
+        QTRY_VERIFY(!Frame(target).isEmpty());
+        MovePointer(Frame(target).center());
         QPointer<TFrmLine> picker = Open();
 
+        // One physical pixel outside the target, at any scale.
         QTRY_COMPARE(picker->Target(), TWindowId(target.winId()));
-        QTRY_COMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
+        QTRY_COMPARE(OnScreen(picker), Frame(target).adjusted(-1, -1, 1, 1));
+        QCOMPARE(picker->RingRect(), OnScreen(picker));
         // A title bar belongs to its window.
         MovePointer(Frame(target).topLeft() + QPoint(60, 5));
         QTest::qWait(100);
         QCOMPARE(picker->Target(), TWindowId(target.winId()));
 
         // The control inside it has a ring of its own.
-        MovePointer(target.Button->mapToGlobal(QPoint(60, 20)));
-        const QRect button(target.Button->mapToGlobal(QPoint(0, 0)), target.Button->size());
-        QTRY_COMPARE(picker->geometry(), button.adjusted(-1, -1, 1, 1));
+        const QRect button = WindowRectOnScreen(target.Button);
+        MovePointer(button.center());
+        QTRY_COMPARE(OnScreen(picker), button.adjusted(-1, -1, 1, 1));
         QCOMPARE(picker->Target(), TWindowId(target.Button->winId()));
+
+        // Over the bare desktop the capture takes the monitor under the
+        // pointer, and the ring marks that monitor.
+        MovePointer({2800, 300});
+        QTRY_COMPARE(picker->Target(), TWindowId(0));
+        QTRY_COMPARE(OnScreen(picker), QRect(1920, 0, 1280, 1024));
+        TCapture capture(*FPlatform.Screen, *FPlatform.Windows);
+        QImage bitmap;
+        QRect rect;
+        capture.Capture(bitmap, picker->Target(), rect);
+        QCOMPARE(rect, OnScreen(picker));
+        Shot(*FPlatform.Screen, QStringLiteral("picker on the bare desktop ") + ScaleName());
         picker->close();
         QTRY_VERIFY(picker.isNull());
     }
@@ -134,7 +153,7 @@ private slots:
         const QRgb face = picker->palette().color(QPalette::Button).rgb();
         for (int tick = 0; tick < 10; ++tick)
             picker->Timer1Timer();
-        QCOMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
+        QCOMPARE(picker->RingRect(), Frame(target).adjusted(-1, -1, 1, 1));
         QCOMPARE(picker->Ring().pixel(5, 0), face);
         picker->Timer1Timer();
         const QImage first = picker->Ring();
@@ -160,7 +179,7 @@ private slots:
         QTest::qWait(50);
         const QImage ring = picker->Ring();
         QImage screen(picker->size(), QImage::Format_RGB32);
-        QVERIFY(FPlatform.Screen->Grab(picker->geometry(), screen));
+        QVERIFY(FPlatform.Screen->Grab(OnScreen(picker), screen));
         for (int x = 0; x < w; ++x) {
             QCOMPARE(screen.pixel(x, 0), ring.pixel(x, 0));
             QCOMPARE(screen.pixel(x, h - 1), ring.pixel(x, h - 1));
@@ -170,7 +189,7 @@ private slots:
             QCOMPARE(screen.pixel(0, y), ring.pixel(0, y));
             QCOMPARE(screen.pixel(w - 1, y), ring.pixel(w - 1, y));
         }
-        Shot(QStringLiteral("picker"), picker->geometry().adjusted(-20, -20, 20, 20));
+        Shot(QStringLiteral("picker"), OnScreen(picker).adjusted(-20, -20, 20, 20));
         picker->close();
     }
 
@@ -181,7 +200,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&target));
         MovePointer(target.mapToGlobal(QPoint(250, 200)));
         QPointer<TFrmLine> picker = Open();
-        QTRY_COMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
+        QTRY_COMPARE(OnScreen(picker), Frame(target).adjusted(-1, -1, 1, 1));
         QTest::qWait(150); // the ring is painted
 
         TCapture capture(*FPlatform.Screen, *FPlatform.Windows);
@@ -189,7 +208,7 @@ private slots:
         QImage withRing;
         QRect rect;
         capture.Capture(withRing, target.winId(), rect);
-        QCOMPARE(rect, picker->geometry().adjusted(1, 1, -1, -1));
+        QCOMPARE(rect, OnScreen(picker).adjusted(1, 1, -1, -1));
         picker->hide();
         QTest::qWait(100);
         QImage without;
@@ -203,7 +222,7 @@ private slots:
         FMain.activateWindow();
         QTRY_VERIFY(FMain.isActiveWindow());
         QTest::qWait(100);
-        const QPoint onRing(picker->geometry().center().x(), picker->geometry().bottom());
+        const QPoint onRing(OnScreen(picker).center().x(), OnScreen(picker).bottom());
         QCOMPARE(FPlatform.Windows->WindowAt(onRing) == TWindowId(picker->winId()), false);
         Click(onRing);
         QTest::qWait(200);
@@ -222,15 +241,15 @@ private slots:
         QPointer<TFrmLine> picker = Open();
         const TWindowId id = foreign.Id.toULongLong();
         QTRY_COMPARE(picker->Target(), id);
-        QCOMPARE(picker->geometry(),
+        QCOMPARE(OnScreen(picker),
                  FPlatform.Windows->VisibleFrame(id).value_or(QRect()).adjusted(-1, -1, 1, 1));
 
         // Any other area leaves the ring where it is.
         FArea = 0;
-        const QRect before = picker->geometry();
+        const QRect before = OnScreen(picker);
         MovePointer({2500, 500});
         QTest::qWait(100);
-        QCOMPARE(picker->geometry(), before);
+        QCOMPARE(OnScreen(picker), before);
         picker->close();
     }
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QRegion>
@@ -22,6 +23,11 @@ std::optional<QRect> X11WindowRect(xcb_connection_t* connection, xcb_window_t wi
 
 // Sets the bounding shape of `window` (input follows it) to `region`, window-local.
 void X11SetWindowShape(xcb_connection_t* connection, xcb_window_t window, const QRegion& region);
+
+// The parts of the root that panels and docks keep for themselves: one
+// rectangle per strut (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT) of every
+// window the window manager lists in _NET_CLIENT_LIST.
+QList<QRect> X11Struts(xcb_connection_t* connection);
 
 // True when the _NET_WM_CM_S<n> selection of the default screen has an owner.
 bool X11CompositorRunning(xcb_connection_t* connection);
