@@ -37,10 +37,11 @@ int main(int argc, char* argv[])
     {
         TPlatform platform = LoadPlatform();
         TCapture capture(*platform.Screen, *platform.Windows);
-        TRecorder recorder;
-        recorder.FFFMpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
-        recorder.FOutput = output;
-        recorder.FMouse = true;
+        TRecordOptions options;
+        options.FFMpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+        options.Output = output;
+        options.Mouse = true;
+        TRecorder recorder(options);
         QObject::connect(&recorder, &TRecorder::Ended, &app, &QCoreApplication::quit,
                          Qt::QueuedConnection);
 

@@ -56,13 +56,14 @@ void TRecordControl::RecordStart(TBusy busy)
     FControls.ChkArea->setEnabled(false);
     FControls.PnlMain->setCurrentWidget(FControls.Card3);
 
-    FRecorder = new TRecorder(this);
-    FRecorder->FAudio = FControls.ChkAudio->isChecked();
-    FRecorder->FMouse = FControls.ChkMouse_Rec->isChecked();
-    FRecorder->FLogging = FControls.ChkLog->isChecked();
-    FRecorder->FFFMpeg = encoder;
-    FRecorder->FOutput = output;
-    FRecorder->FLimitSeconds = FControls.RecordLimitSeconds();
+    TRecordOptions options;
+    options.Audio = FControls.ChkAudio->isChecked();
+    options.Mouse = FControls.ChkMouse_Rec->isChecked();
+    options.Logging = FControls.ChkLog->isChecked();
+    options.FFMpeg = encoder;
+    options.Output = output;
+    options.LimitSeconds = FControls.RecordLimitSeconds();
+    FRecorder = new TRecorder(options, this);
     if (FControls.ChkArea->currentIndex() == CaptureArea::Region && FRegionWindow())
         FRecorder->Start(FCapture, [this] {
             TFrmArea* region = FRegionWindow();
@@ -88,11 +89,8 @@ void TRecordControl::TmrRecTimer()
     if (FRecorder->IsRunning()) {
         const QString time = FRecorder->RecTime().left(8);
         FControls.LvlRecTime->setText(time);
-        if (region) {
-            region->LvlRecTime->setText(QStringLiteral("[REC] ") + time);
-            region->LvlRecTime->setStyleSheet(
-                QStringLiteral("color: rgb(255, 255, 0); font-weight: bold;"));
-        }
+        if (region)
+            region->SetRecTime(time, true);
         return;
     }
     TmrRec->stop();
@@ -101,10 +99,7 @@ void TRecordControl::TmrRecTimer()
     FControls.ChkArea->setEnabled(true);
     FControls.PnlMain->setCurrentWidget(FControls.Card1);
     FControls.LvlRecTime->setText(QStringLiteral("00:00:00"));
-    if (region) {
-        region->LvlRecTime->setText(QStringLiteral("[REC] 00:00:00"));
-        region->LvlRecTime->setStyleSheet(
-            QStringLiteral("color: rgb(128, 0, 0); font-weight: normal;"));
-    }
+    if (region)
+        region->SetRecTime(QStringLiteral("00:00:00"), false);
     FBusy.reset();
 }

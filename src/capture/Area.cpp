@@ -257,6 +257,14 @@ void TFrmArea::SetSize(int width, int height, int sizeNo)
         FormResize();
 }
 
+void TFrmArea::SetRecTime(const QString& time, bool recording)
+{
+    LvlRecTime->setText(QStringLiteral("[REC] ") + time);
+    LvlRecTime->setStyleSheet(recording
+                                  ? QStringLiteral("color: rgb(255, 255, 0); font-weight: bold;")
+                                  : QStringLiteral("color: rgb(128, 0, 0); font-weight: normal;"));
+}
+
 void TFrmArea::SetMove(int left, int top)
 {
     Place(QRect(QPoint(left, top), Outer().size()));

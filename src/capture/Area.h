@@ -65,7 +65,11 @@ public:
     // placed, or where the window manager or the user has put it since.
     QRect Outer() const;
 
-    // The recording clock in the header, written by the recording control.
+    // Shows `time` ("hh:mm:ss") on the header's recording clock: bold yellow
+    // while `recording`, plain dark red when the recording has ended.
+    void SetRecTime(const QString& time, bool recording);
+
+    // The recording clock in the header.
     QLabel* LvlRecTime;
 
     // The border's current fill colour (it pulses while the window shows).

@@ -8,14 +8,17 @@
 #include "services/Translate.h"
 #include "services/Wait.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QToolButton>
 #include <QUrl>
 #include <QWidget>
+#include <atomic>
 #include <limits>
 #include <mutex>
 
@@ -59,6 +62,28 @@ private:
     qint64 FTotal = 0;
     bool FHasReport = false;
     bool FQueued = false;
+};
+
+// Sees the application's quit request (every quit path ends in one) while
+// an upload runs, so the transfer can be abandoned at once.
+class TQuitWatch : public QObject
+{
+public:
+    explicit TQuitWatch(std::function<void()> onQuit) : FOnQuit(std::move(onQuit))
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit)
+            FOnQuit();
+        return false;
+    }
+
+private:
+    std::function<void()> FOnQuit;
 };
 
 QByteArray Hex8(quint32 value)
@@ -110,9 +135,30 @@ TProgressForm::TProgressForm(const QString& text)
     FLabel->raise();
 
     FForm->show();
+
+    FCancel = std::make_unique<QToolButton>();
+    FCancel->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                            Qt::WindowDoesNotAcceptFocus);
+    FCancel->setAttribute(Qt::WA_ShowWithoutActivating);
+    FCancel->setObjectName(QStringLiteral("BtnCancel"));
+    FCancel->setText(QStringLiteral("\u2715"));
+    FCancel->setAutoRaise(true);
+    FCancel->setGeometry(placement.right() + 1 - Height, placement.top(), Height, Height);
+    FCancel->show();
 }
 
 TProgressForm::~TProgressForm() = default;
+
+QWidget* TProgressForm::CancelButton() const
+{
+    return FCancel.get();
+}
+
+void TProgressForm::SetOnCancel(std::function<void()> handler)
+{
+    QObject::connect(FCancel.get(), &QToolButton::clicked, FCancel.get(),
+                     [handler = std::move(handler)] { handler(); });
+}
 
 QRect TProgressForm::Placement(const QRect& screen, const QRect& available)
 {
@@ -178,7 +224,7 @@ std::optional<TUploadRequest> BuildUploadRequest(const QByteArray& png, const QS
 }
 
 QString SendUpload(const TUploadRequest& upload, const TUploadProgress& progress,
-                   const THttpLimits& limits)
+                   const THttpLimits& limits, const std::function<bool()>& cancelled)
 {
     THttpRequest request;
     request.Url = upload.Url;
@@ -188,6 +234,7 @@ QString SendUpload(const TUploadRequest& upload, const TUploadProgress& progress
     request.Body = upload.Body;
     request.BlockBytes = 1024;
     request.Progress = progress;
+    request.Cancelled = cancelled;
     request.Version = THttpVersion::Http10;
     request.Schemes = THttpSchemes::HttpOnly;
     request.Limits = limits;
@@ -204,7 +251,7 @@ QString SendUpload(const TUploadRequest& upload, const TUploadProgress& progress
 }
 
 QString UploadImage(const QImage& bitmap, const QString& host, const TUploadProgress& progress,
-                    const THttpLimits& limits)
+                    const THttpLimits& limits, const std::function<bool()>& cancelled)
 {
     try {
         // The PNG writer of the file destinations: an upload carries the
@@ -213,11 +260,24 @@ QString UploadImage(const QImage& bitmap, const QString& host, const TUploadProg
         const std::optional<TUploadRequest> request = BuildUploadRequest(png, host);
         if (!request)
             return {};
-        return SendUpload(*request, progress, limits);
+        return SendUpload(*request, progress, limits, cancelled);
     } catch (...) {
         // Every failure ends the same way: no link, and the caller's box.
         return {};
     }
+}
+
+THttpLimits UploadLimits()
+{
+    static const THttpLimits limits = [] {
+        THttpLimits chosen;
+        bool ok = false;
+        const int seconds = qEnvironmentVariableIntValue("VORANTU_UPLOAD_SECONDS", &ok);
+        if (ok && seconds > 0)
+            chosen.TotalTime = std::chrono::seconds(seconds);
+        return chosen;
+    }();
+    return limits;
 }
 
 QString CaptureUpload(const QImage& bitmap, QWidget* owner, const THttpLimits& limits)
@@ -242,8 +302,16 @@ QString CaptureUpload(const QImage& bitmap, QWidget* owner, const THttpLimits& l
             Qt::QueuedConnection);
     };
 
+    // Shared with the worker; Wait returns only after the worker has ended.
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    progress.SetOnCancel([cancelled] { cancelled->store(true); });
+    const TQuitWatch quitWatch([cancelled] { cancelled->store(true); });
     QString url;
-    Wait([&] { url = UploadImage(bitmap, host, report, limits); });
+    Wait([&] {
+        url = UploadImage(bitmap, host, report, limits, [cancelled] { return cancelled->load(); });
+    });
+    if (cancelled->load())
+        return {};
     if (const auto last = latest->Take())
         progress.SetProgress(last->first, last->second);
 

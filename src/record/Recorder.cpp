@@ -52,7 +52,8 @@ QString X11Display()
 
 } // namespace
 
-TRecorder::TRecorder(QObject* owner) : QObject(owner)
+TRecorder::TRecorder(TRecordOptions options, QObject* owner)
+    : QObject(owner), FOptions(std::move(options))
 {
     FTimer.setInterval(30);
     FTimer.setTimerType(Qt::PreciseTimer);
@@ -74,7 +75,7 @@ TRecorder::~TRecorder()
             // No frame yet: nothing to keep, and the encoder may be waiting
             // for the FIFO to open, where it reads no key.
             FCMD.reset();
-            QFile::remove(FOutput);
+            QFile::remove(FOptions.Output);
         } else {
             // Finish the file rather than kill the encoder, which would leave
             // an MP4 without its index: the frame in progress is completed,
@@ -211,8 +212,8 @@ QString TRecorder::GetDriver() const
     QProcess listing;
     listing.setProcessChannelMode(QProcess::MergedChannels);
     listing.setStandardInputFile(QProcess::nullDevice());
-    listing.start(FFFMpeg, {QStringLiteral("-hide_banner"), QStringLiteral("-sources"),
-                            QStringLiteral("pulse")});
+    listing.start(FOptions.FFMpeg, {QStringLiteral("-hide_banner"), QStringLiteral("-sources"),
+                                    QStringLiteral("pulse")});
     if (!listing.waitForStarted(5000))
         return {};
     if (!listing.waitForFinished(5000)) {
@@ -230,7 +231,7 @@ void TRecorder::Start(TCapture& capture, TFuncOfRect rect)
     FStarted = true;
     FIsRunning = true;
     FCapture = &capture;
-    FCapture->FShowCursor = FMouse;
+    FCapture->FShowCursor = FOptions.Mouse;
     FRect = std::move(rect);
 
     const QRect first = FRect ? FRect() : QRect();
@@ -264,7 +265,7 @@ void TRecorder::Start(TCapture& capture)
         FailStart(QStringLiteral("There is no monitor to record"));
         return;
     }
-    StartEncoder(FullScreenSource(X11Display(), monitors[index], FMouse));
+    StartEncoder(FullScreenSource(X11Display(), monitors[index], FOptions.Mouse));
 }
 
 void TRecorder::StartEncoder(const QString& videoSource)
@@ -274,14 +275,15 @@ void TRecorder::StartEncoder(const QString& videoSource)
 
     // The encoder cannot write into a folder that does not exist, and the
     // file name comes from a save folder that is never created beforehand.
-    const QString folder = QFileInfo(FOutput).absolutePath();
-    if (FOutput.isEmpty() || !QDir().mkpath(folder)) {
+    const QString folder = QFileInfo(FOptions.Output).absolutePath();
+    if (FOptions.Output.isEmpty() || !QDir().mkpath(folder)) {
         FailStart(QStringLiteral("Cannot create the folder \"%1\"").arg(folder));
         return;
     }
 
-    FDriver = FAudio ? GetDriver() : QString();
-    FCommandLine = CommandText(FFFMpeg, videoSource, FDriver, FLimitSeconds, FOutput);
+    FDriver = FOptions.Audio ? GetDriver() : QString();
+    FCommandLine =
+        CommandText(FOptions.FFMpeg, videoSource, FDriver, FOptions.LimitSeconds, FOptions.Output);
 
     FCMD = std::make_unique<TDosCommand>();
     FCMD->SetOnNewLine(
@@ -333,7 +335,7 @@ void TRecorder::Stop()
         return;
     }
     FCMD->SendLine(QStringLiteral("q"), false);
-    FStopTimer.start(std::max(FStopTimeoutSeconds, 0) * 1000);
+    FStopTimer.start(std::max(FOptions.StopTimeoutSeconds, 0) * 1000);
     // The encoder reads keys only between frames; the end of the stream
     // ends it even while it waits for the next frame.
     if (FPipe)
@@ -382,7 +384,7 @@ void TRecorder::CmdNewLine(const QString& newLine, TOutputType outputType)
         FRecTime = time;
     if (outputType == TOutputType::otEntireLine && !IsStatusLine(newLine))
         FLastMessage = newLine.trimmed();
-    if (FLogging && !FLogFailed)
+    if (FOptions.Logging && !FLogFailed)
         WriteLog(newLine);
 }
 
@@ -390,7 +392,7 @@ void TRecorder::WriteLog(const QString& line)
 {
     QString failure;
     if (!FLog.isOpen()) {
-        const QString folder = QFileInfo(FOutput).absolutePath();
+        const QString folder = QFileInfo(FOptions.Output).absolutePath();
         FLog.setFileName(QDir(folder).filePath(QStringLiteral("ffmpeg.log")));
         if (!QDir().mkpath(folder) || !FLog.open(QIODevice::WriteOnly | QIODevice::Append))
             failure = FLog.errorString();
@@ -419,12 +421,12 @@ void TRecorder::CmdTerminated()
     QString failure;
     if (FKilledEmpty) {
         // The encoder never had a frame; what it left is no recording.
-        QFile::remove(FOutput);
+        QFile::remove(FOptions.Output);
     } else if (FStopTimedOut && status == TEndStatus::esStop) {
         failure = QStringLiteral("ffmpeg did not finish within %1 seconds of the stop and was "
                                  "ended; \"%2\" may be incomplete")
-                      .arg(FStopTimeoutSeconds)
-                      .arg(FOutput);
+                      .arg(FOptions.StopTimeoutSeconds)
+                      .arg(FOptions.Output);
     } else if (FErrorText.isEmpty() && status == TEndStatus::esProcess && exitCode != 0) {
         failure = QStringLiteral("ffmpeg ended with exit code %1").arg(exitCode);
         if (!FLastMessage.isEmpty())

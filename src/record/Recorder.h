@@ -28,6 +28,28 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What one recording records and how, fixed when the recorder is made.
+struct TRecordOptions
+{
+    // Record the default PulseAudio source (when it is a real input) as well.
+    bool Audio = false;
+    // The encoder program.
+    QString FFMpeg;
+    // Include the mouse cursor.
+    bool Mouse = true;
+    // The MP4 file to write; its folder is created when missing.
+    QString Output;
+    // Append every line of the encoder's output to "ffmpeg.log" in the
+    // output's folder.
+    bool Logging = false;
+    // The encoder stops by itself after this much video; 0 or less: no limit.
+    int LimitSeconds = 0;
+    // How long the encoder may take to finish its file after Stop; one that
+    // has not ended by then is ended, so a hung encoder never keeps the
+    // recording (and the program) from ending.
+    int StopTimeoutSeconds = 30;
+};
+
 class TRecorder;
 // Told why a recording failed; leaving `handled` false shows the error box.
 using TRecordErrorEvent =
@@ -38,8 +60,8 @@ using TRecordErrorEvent =
 // region given by a rectangle function, whose pixels the recorder copies 30
 // times a second and hands to the encoder as raw frames through a FIFO.
 //
-// One recorder serves one recording: set the inputs, call one of the Start
-// overloads once, Stop when the user asks, and destroy the recorder once
+// One recorder serves one recording: make it with its options, call one of
+// the Start overloads once, Stop when the user asks, and destroy the recorder once
 // IsRunning() is false (the Ended signal says so too; delete the recorder
 // from a slot only with deleteLater, since Ended comes from the runner's last
 // event). User-interface thread only; the event loop must run.
@@ -47,33 +69,16 @@ class TRecorder : public QObject
 {
     Q_OBJECT
 public:
-    explicit TRecorder(QObject* owner = nullptr);
+    explicit TRecorder(TRecordOptions options, QObject* owner = nullptr);
     // A recording still in progress is finished properly first (the encoder
     // is asked to end and given up to 10 seconds to write its file), so
     // quitting never leaves a broken file; the FIFO and its folder go too.
     ~TRecorder() override;
 
-    // Inputs, read by Start.
-    // Record the default PulseAudio source (when it is a real input) as well.
-    bool FAudio = false;
-    // The encoder program.
-    QString FFFMpeg;
-    // Include the mouse cursor.
-    bool FMouse = true;
-    // The MP4 file to write; its folder is created when missing.
-    QString FOutput;
-    // Append every line of the encoder's output to "ffmpeg.log" in the
-    // output's folder.
-    bool FLogging = false;
-    // The encoder stops by itself after this much video; 0 or less: no limit.
-    int FLimitSeconds = 0;
-    // How long the encoder may take to finish its file after Stop; one that
-    // has not ended by then is ended, so a hung encoder never keeps the
-    // recording (and the program) from ending.
-    int FStopTimeoutSeconds = 30;
+    const TRecordOptions& Options() const { return FOptions; }
 
     // Region recording of `rect`, copied with `capture` (which must outlive
-    // the recording) with the cursor when FMouse. The frame size is taken
+    // the recording) with the cursor when the options say so. The frame size is taken
     // from the first rectangle, rounded to even sides, and kept: a region
     // that grows later is cropped to it from its top-left corner, one that
     // shrinks leaves the rest of the frame black.
@@ -141,6 +146,7 @@ private:
     void ReportError(const QString& message);
     void CleanUp();
 
+    const TRecordOptions FOptions;
     std::unique_ptr<TDosCommand> FCMD;
     TCapture* FCapture = nullptr;
     std::unique_ptr<TFramePipe> FPipe;

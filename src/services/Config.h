@@ -24,6 +24,9 @@ public:
     QString WriteString(const QString& name, const QString& value);
 
     bool Exists(const QString& name) const;
+    // False once a write of this store could not reach the file (its folder
+    // cannot be made or written); the value then lives only in memory.
+    bool Stored() const { return FReg.status() == QSettings::NoError; }
 
     // The file a store path maps to: "A\\B" is A/B.conf, a single name "A"
     // is A/A.conf, both under the XDG configuration folder.

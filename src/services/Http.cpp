@@ -178,6 +178,7 @@ THttpReply HttpRequest(const THttpRequest& request)
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(request.Limits.ConnectTimeout.count()));
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(request.Limits.StallTime.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(request.Limits.TotalTime.count()));
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION,
                      request.Version == THttpVersion::Http10 ? long(CURL_HTTP_VERSION_1_0)
                                                              : long(CURL_HTTP_VERSION_1_1));

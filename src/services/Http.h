@@ -15,6 +15,9 @@ struct THttpLimits
     // A transfer that moves less than one byte a second for this long is
     // abandoned.
     std::chrono::seconds StallTime{60};
+    // The whole exchange, connection included: a service that trickles a
+    // byte a second meets the stall rule for ever, this one it cannot.
+    std::chrono::milliseconds TotalTime{120000};
 };
 
 // Replies are short JSON texts; anything longer is not one of them and is

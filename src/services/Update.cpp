@@ -233,9 +233,12 @@ QString InstallId()
 {
     const QString name = QStringLiteral("DUID");
     TConfig config(MakerConfigPath);
-    if (!config.Exists(name))
-        config.WriteString(name, NewInstallId());
-    return config.ReadString(name, QString());
+    if (config.Exists(name) && config.Stored())
+        return config.ReadString(name, QString());
+    const QString id = config.WriteString(name, NewInstallId());
+    // An identifier that cannot be kept would be a new one at every start,
+    // and the service could never match a hold to it: send none instead.
+    return config.Stored() ? id : QString();
 }
 
 QString ServiceAddress(const QString& path)

@@ -23,7 +23,8 @@ struct TUpdateOptions
     int Attempts = 6;
     // After every failed attempt, the last one included.
     std::chrono::milliseconds Pause{10000};
-    THttpLimits Limits;
+    // The start-up call is small; half a minute is plenty for each attempt.
+    THttpLimits Limits{.TotalTime = std::chrono::seconds(30)};
 };
 
 enum TUpdateTextKind

@@ -27,6 +27,13 @@ QJsonObject Probe(const QString& file)
     return result;
 }
 
+// The colour and weight a clock label is drawn in, once its style has applied.
+QPair<QColor, bool> Look(QLabel* label)
+{
+    label->ensurePolished();
+    return {label->palette().color(QPalette::WindowText), label->font().bold()};
+}
+
 } // namespace
 
 // Recording from the trigger, as the controller and the recording control run it.
@@ -61,8 +68,14 @@ private slots:
             QCOMPARE(answer.Count, 1);
             QCOMPARE(answer.Text, QStringLiteral("녹화중입니다."));
         }
-        QTest::qWait(3000);
-        QVERIFY(Find<QLabel>("LvlRecTime")->text().startsWith("00:00:0"));
+        // The card's clock runs in the encoder's time, white on the red card.
+        auto* clock = Find<QLabel>("LvlRecTime");
+        QTRY_VERIFY_WITH_TIMEOUT(clock->text() >= QStringLiteral("00:00:01"), 10000);
+        const QString earlier = clock->text();
+        QTRY_VERIFY_WITH_TIMEOUT(clock->text() > earlier, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(clock->text() >= QStringLiteral("00:00:03"), 10000);
+        QCOMPARE(clock->text().size(), 8);
+        QCOMPARE(Look(clock).first, QColor(Qt::white));
         FWindow->Start(); // the same trigger stops it
         QTRY_VERIFY_WITH_TIMEOUT(!FWindow->IsRecording(), 15000);
         QCOMPARE(FWindow->Status(), stIdle);
@@ -92,13 +105,18 @@ private slots:
         Find<QComboBox>("ChkSaveTo")->setCurrentIndex(CaptureDestination::Mp4);
         FWindow->Start();
         QVERIFY(FWindow->IsRecording());
-        QTRY_VERIFY_WITH_TIMEOUT(region->LvlRecTime->text().startsWith("[REC] 00:00:0"), 5000);
-        QTest::qWait(2000);
+        // The region window's clock runs too, in bold yellow while recording.
+        QTRY_VERIFY_WITH_TIMEOUT(region->LvlRecTime->text() >= QStringLiteral("[REC] 00:00:01"),
+                                 10000);
+        const QString earlier = region->LvlRecTime->text();
+        QTRY_VERIFY_WITH_TIMEOUT(region->LvlRecTime->text() > earlier, 5000);
+        QCOMPARE(Look(region->LvlRecTime), qMakePair(QColor(255, 255, 0), true));
         // The region window's close button: the recording stops, the area returns to full screen.
         FWindow->AreaClosed();
         region->close();
         QTRY_VERIFY_WITH_TIMEOUT(!FWindow->IsRecording(), 15000);
         QCOMPARE(region->LvlRecTime->text(), QStringLiteral("[REC] 00:00:00"));
+        QCOMPARE(Look(region->LvlRecTime), qMakePair(QColor(128, 0, 0), false));
         const QJsonObject video = Probe(FSave + "/V-002.mp4");
         QCOMPARE(video["width"].toInt(), 320);
         QCOMPARE(video["height"].toInt(), 240);

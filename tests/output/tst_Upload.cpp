@@ -16,7 +16,15 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtGui/qguiapplication_platform.h>
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 using namespace std::chrono_literals;
@@ -89,6 +97,90 @@ QRect RootGeometry(QWidget* widget)
     free(size);
     return rect;
 }
+
+// A loopback service that takes the upload and answers a byte every 200 ms:
+// never slow enough for the stall rule, never done. Stops when the client
+// leaves, and after 20 seconds in any case.
+class TTrickleServer
+{
+public:
+    TTrickleServer()
+    {
+        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(FListen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(FListen, 4) != 0 ||
+            ::getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        FPort = ntohs(address.sin_port);
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~TTrickleServer()
+    {
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+        ::close(FListen);
+    }
+
+    QString Host() const { return QStringLiteral("127.0.0.1:%1").arg(FPort); }
+    // True once the client has gone.
+    bool ClientLeft() const { return FClientLeft; }
+
+private:
+    void Serve()
+    {
+        QDeadlineTimer deadline(20000);
+        pollfd listen{FListen, POLLIN, 0};
+        while (!FStop && !deadline.hasExpired() && ::poll(&listen, 1, 50) == 0) {
+        }
+        const int client = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (client < 0)
+            return;
+        const QByteArray reply =
+            "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + QByteArray(1000, 'x');
+        for (qsizetype sent = 0; !FStop && !deadline.hasExpired() && sent < reply.size();) {
+            char buffer[65536];
+            while (::recv(client, buffer, sizeof buffer, 0) > 0) {
+            }
+            if (::send(client, reply.constData() + sent, 1, MSG_NOSIGNAL) != 1)
+                break;
+            ++sent;
+            pollfd peer{client, POLLRDHUP, 0};
+            if (::poll(&peer, 1, 200) > 0 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+                break;
+        }
+        FClientLeft = true;
+        ::close(client);
+    }
+
+    int FListen = -1;
+    quint16 FPort = 0;
+    std::atomic<bool> FStop = false;
+    std::atomic<bool> FClientLeft = false;
+    std::thread FThread;
+};
+
+// Keeps the application's quit events from reaching it, once installed;
+// filters installed later (the code under test's) still see them first.
+class TQuitSwallower : public QObject
+{
+public:
+    TQuitSwallower() { qApp->installEventFilter(this); }
+    bool Swallowed = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != qApp || event->type() != QEvent::Quit)
+            return false;
+        Swallowed = true;
+        return true;
+    }
+};
 
 // A panel docked along the bottom of the primary screen, reserving its
 // height as a strut the way desktop panels do.
@@ -451,6 +543,73 @@ private slots:
 
     // Services that cannot be reached or never answer end in the failure box
     // within the time-outs, and the user interface keeps running meanwhile.
+    // A service that trickles its reply for ever: the overall limit ends the
+    // upload in the failure box; the cancel button and a quit request end it
+    // at once, without the box, whatever the limit.
+    void trickle_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("overall limit") << "limit";
+        QTest::newRow("cancel button") << "cancel";
+        QTest::newRow("quit request") << "quit";
+    }
+
+    void trickle()
+    {
+        QFETCH(QString, ending);
+        TTrickleServer server;
+        SetUploadHost(server.Host());
+        THttpLimits limits = FastLimits();
+        limits.TotalTime = ending == "limit" ? 1500ms : 60000ms;
+
+        TOpenedUrls urls;
+        TBoxAnswers boxes(QMessageBox::Ok);
+        TQuitSwallower swallower;
+        QTimer ender;
+        ender.setSingleShot(true);
+        connect(&ender, &QTimer::timeout, [&] {
+            if (ending == "cancel") {
+                auto* button = qobject_cast<QToolButton*>(FindTopLevel("BtnCancel"));
+                QVERIFY(button && button->isVisible());
+                QTest::mouseClick(button, Qt::LeftButton);
+            } else if (ending == "quit") {
+                // What QCoreApplication::quit() sends while the program's
+                // event loop runs (this test runs none, so quit() would not).
+                // The swallower keeps the rest of the test's application from
+                // quitting too.
+                QEvent quit(QEvent::Quit);
+                QCoreApplication::sendEvent(qApp, &quit);
+                QVERIFY(!quit.isAccepted() || swallower.Swallowed);
+            }
+        });
+        ender.start(700);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(CaptureUpload(TestPicture(64, 48), FOwner.get(), limits), QString());
+        const qint64 elapsed = timer.elapsed();
+        qInfo("%s: the upload ended after %lld ms", qPrintable(ending), elapsed);
+        QVERIFY(urls.Urls.isEmpty());
+        if (ending == "limit") {
+            QVERIFY2(elapsed >= 1400 && elapsed < 5000, qPrintable(QString::number(elapsed)));
+            QCOMPARE(boxes.Texts, QStringList{Translate(FailureText)});
+        } else {
+            QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed)));
+            QVERIFY(boxes.Texts.isEmpty());
+        }
+        QTRY_VERIFY(server.ClientLeft());
+        QVERIFY(!FindTopLevel("BtnCancel"));
+    }
+
+    void uploadLimitFromTheEnvironment()
+    {
+        // Read once: the first upload of this run fixed it, from the
+        // environment the test harness gave.
+        const int seconds = qEnvironmentVariableIntValue("VORANTU_UPLOAD_SECONDS");
+        QCOMPARE(UploadLimits().TotalTime,
+                 seconds > 0 ? std::chrono::milliseconds(seconds * 1000) : THttpLimits().TotalTime);
+        QCOMPARE(THttpLimits().TotalTime, std::chrono::milliseconds(120000));
+    }
+
     void unreachable_data()
     {
         QTest::addColumn<int>("kind");

@@ -268,17 +268,18 @@ private slots:
     void encoderOutputGivesClockAndLog()
     {
         const QString folder = FFolder.filePath("clock/new folder");
-        TRecorder recorder;
-        recorder.FFFMpeg = FakeEncoder(
+        TRecordOptions options;
+        options.FFMpeg = FakeEncoder(
             "printf 'Input #0, x11grab\\n'\n"
             "printf 'frame=    1 fps=0.0 q=0.0 size=       0kB time=N/A bitrate=N/A    \\r'\n"
             "sleep 0.3\n"
             "printf 'frame=   31 fps= 30 q=29.0 size=     256kB time=00:00:01.03 bitrate=1.0 \\r'\n"
             "sleep 0.3\n"
             "exit 0\n");
-        recorder.FOutput = folder + "/V-001.mp4";
-        recorder.FLogging = true;
+        options.Output = folder + "/V-001.mp4";
+        options.Logging = true;
         QStringList errors;
+        TRecorder recorder(options);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
             errors << text;
             handled = true;
@@ -323,17 +324,18 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         if (logBlocked)
             QVERIFY(QDir().mkpath(folder + "/ffmpeg.log"));
-        TRecorder recorder;
-        recorder.FFFMpeg = FakeEncoder(
+        TRecordOptions options;
+        options.FFMpeg = FakeEncoder(
             "printf '[mp4 @ 0x1] Could not find tag for codec\\n'\n"
             "printf 'frame=    1 fps=0.0 q=0.0 size=       0kB time=00:00:00.50 bitrate=N/A \\r'\n"
             "printf 'Error opening output files: Invalid argument\\n'\n"
             "printf 'frame=    2 fps=0.0 q=0.0 size=       0kB time=00:00:00.60 bitrate=N/A \\r'\n"
             "exit " +
             QString::number(exitCode) + "\n");
-        recorder.FOutput = folder + "/V-001.mp4";
-        recorder.FLogging = logBlocked;
+        options.Output = folder + "/V-001.mp4";
+        options.Logging = logBlocked;
         QStringList errors;
+        TRecorder recorder(options);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
             errors << text.left(expected.first().size());
             handled = true;
@@ -350,11 +352,12 @@ private slots:
     void hungEncoderIsEndedAfterTheStop()
     {
         RequireDesktop();
-        TRecorder recorder;
-        recorder.FFFMpeg = FakeEncoder("exec sleep 60.123\n");
-        recorder.FOutput = FFolder.filePath("hung/V-001.mp4");
-        recorder.FStopTimeoutSeconds = 1;
+        TRecordOptions options;
+        options.FFMpeg = FakeEncoder("exec sleep 60.123\n");
+        options.Output = FFolder.filePath("hung/V-001.mp4");
+        options.StopTimeoutSeconds = 1;
         QStringList errors;
+        TRecorder recorder(options);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
             errors << text;
             handled = true;
@@ -378,14 +381,15 @@ private slots:
     void encoderLeavingTheFramesBehind()
     {
         RequireDesktop();
-        TRecorder recorder;
-        recorder.FFFMpeg = FakeEncoder("prev=\n"
-                                       "for a; do [ \"$prev\" = -i ] && fifo=$a; prev=$a; done\n"
-                                       "head -c 1000 \"$fifo\" >/dev/null\n"
-                                       "sleep 0.5\n"
-                                       "exit 0\n");
-        recorder.FOutput = FFolder.filePath("leaving/V-001.mp4");
+        TRecordOptions options;
+        options.FFMpeg = FakeEncoder("prev=\n"
+                                     "for a; do [ \"$prev\" = -i ] && fifo=$a; prev=$a; done\n"
+                                     "head -c 1000 \"$fifo\" >/dev/null\n"
+                                     "sleep 0.5\n"
+                                     "exit 0\n");
+        options.Output = FFolder.filePath("leaving/V-001.mp4");
         QStringList errors;
+        TRecorder recorder(options);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
             errors << text;
             handled = true;
@@ -404,15 +408,16 @@ private slots:
     {
         RequireDesktop();
         const QString received = FFolder.filePath("behind/received.raw");
-        TRecorder recorder;
-        recorder.FFFMpeg = FakeEncoder("prev=\n"
-                                       "for a; do [ \"$prev\" = -i ] && fifo=$a; prev=$a; done\n"
-                                       "exec 3<\"$fifo\"\n"
-                                       "sleep 1.5\n"
-                                       "cat <&3 >\"" +
-                                       received + "\"\n");
-        recorder.FOutput = FFolder.filePath("behind/V-001.mp4");
+        TRecordOptions options;
+        options.FFMpeg = FakeEncoder("prev=\n"
+                                     "for a; do [ \"$prev\" = -i ] && fifo=$a; prev=$a; done\n"
+                                     "exec 3<\"$fifo\"\n"
+                                     "sleep 1.5\n"
+                                     "cat <&3 >\"" +
+                                     received + "\"\n");
+        options.Output = FFolder.filePath("behind/V-001.mp4");
         QStringList errors;
+        TRecorder recorder(options);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
             errors << text;
             handled = true;
@@ -456,10 +461,11 @@ private slots:
         QFETCH(bool, region);
         RequireDesktop();
         TBoxAnswer boxes;
-        TRecorder recorder;
+        TRecordOptions options;
+        options.FFMpeg = FFolder.filePath("nowhere/ffmpeg");
+        options.Output = FFolder.filePath("missing/V-001.mp4");
+        TRecorder recorder(options);
         QSignalSpy ended(&recorder, &TRecorder::Ended);
-        recorder.FFFMpeg = FFolder.filePath("nowhere/ffmpeg");
-        recorder.FOutput = FFolder.filePath("missing/V-001.mp4");
         if (region)
             recorder.Start(*FCapture, [] { return QRect(10, 10, 64, 48); });
         else
@@ -485,11 +491,12 @@ private slots:
     void outputFolderThatCannotBeMade()
     {
         RequireDesktop();
-        TRecorder recorder;
-        QSignalSpy ended(&recorder, &TRecorder::Ended);
-        recorder.FFFMpeg = FFFMpeg;
-        recorder.FOutput = QStringLiteral("/proc/vorantu/V-001.mp4");
+        TRecordOptions options;
+        options.FFMpeg = FFFMpeg;
+        options.Output = QStringLiteral("/proc/vorantu/V-001.mp4");
         QStringList errors;
+        TRecorder recorder(options);
+        QSignalSpy ended(&recorder, &TRecorder::Ended);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
             errors << text;
             handled = true;
@@ -510,12 +517,13 @@ private slots:
         RequireDesktop();
         MovePointer(QPoint(2400, 500));
         const QString folder = FFolder.filePath("full screen");
-        TRecorder recorder;
-        recorder.FFFMpeg = FFFMpeg;
-        recorder.FOutput = folder + "/V-001.mp4";
-        recorder.FLogging = true;
-        recorder.FMouse = false;
+        TRecordOptions options;
+        options.FFMpeg = FFFMpeg;
+        options.Output = folder + "/V-001.mp4";
+        options.Logging = true;
+        options.Mouse = false;
         QStringList errors;
+        TRecorder recorder(options);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
         QElapsedTimer clock;
         clock.start();
@@ -533,7 +541,7 @@ private slots:
         QCOMPARE(errors, QStringList());
         QCOMPARE(recorder.ErrorText(), QString());
 
-        const TProbe probe = Probe(recorder.FOutput);
+        const TProbe probe = Probe(recorder.Options().Output);
         QCOMPARE(probe.VideoCodec, QStringLiteral("h264"));
         QCOMPARE(probe.Size, QSize(1280, 1024));
         QCOMPARE(probe.FrameRate, QStringLiteral("30/1"));
@@ -542,7 +550,7 @@ private slots:
         QFile log(folder + "/ffmpeg.log");
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QByteArray text = log.readAll();
-        QVERIFY(text.contains("Output #0, mp4, to '" + recorder.FOutput.toUtf8() + "'"));
+        QVERIFY(text.contains("Output #0, mp4, to '" + recorder.Options().Output.toUtf8() + "'"));
         QVERIFY(text.contains("time=00:00:02"));
     }
 
@@ -558,10 +566,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(green.get()));
         QTest::qWait(200);
 
-        TRecorder recorder;
-        recorder.FFFMpeg = FFFMpeg;
-        recorder.FOutput = FFolder.filePath("region/V-001.mp4");
+        TRecordOptions options;
+        options.FFMpeg = FFFMpeg;
+        options.Output = FFolder.filePath("region/V-001.mp4");
         QStringList errors;
+        TRecorder recorder(options);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
         QElapsedTimer moved;
         recorder.Start(*FCapture, [&moved] {
@@ -585,14 +594,15 @@ private slots:
         QVERIFY(!QFileInfo::exists(pipeFolder));
         QVERIFY(recorder.FramesWritten() >= 60);
 
-        const TProbe probe = Probe(recorder.FOutput);
+        const TProbe probe = Probe(recorder.Options().Output);
         QCOMPARE(probe.VideoCodec, QStringLiteral("h264"));
         QCOMPARE(probe.Size, QSize(200, 100));
         QCOMPARE(probe.FrameRate, QStringLiteral("30/1"));
         QVERIFY2(probe.Duration > 2.2 && probe.Duration < 3.5,
                  qPrintable(QString::number(probe.Duration)));
-        const QImage first = FrameAt(recorder.FOutput, 0.5, FFolder.path());
-        const QImage last = FrameAt(recorder.FOutput, probe.Duration - 0.4, FFolder.path());
+        const QImage first = FrameAt(recorder.Options().Output, 0.5, FFolder.path());
+        const QImage last =
+            FrameAt(recorder.Options().Output, probe.Duration - 0.4, FFolder.path());
         QCOMPARE(first.size(), QSize(200, 100));
         for (const QPoint at : {QPoint(5, 5), QPoint(100, 50), QPoint(194, 94)}) {
             const QColor a = first.pixelColor(at);
@@ -631,12 +641,13 @@ private slots:
         if (!soundServer)
             qputenv("PULSE_SERVER", "unix:" + FFolder.filePath("no-sound-server").toUtf8());
         MovePointer(QPoint(500, 500));
-        TRecorder recorder;
-        recorder.FFFMpeg = FFFMpeg;
-        recorder.FOutput =
+        TRecordOptions options;
+        options.FFMpeg = FFFMpeg;
+        options.Output =
             FFolder.filePath(QStringLiteral("limit %1 %2/V-001.mp4").arg(region).arg(soundServer));
-        recorder.FLimitSeconds = 2;
-        recorder.FAudio = true;
+        options.LimitSeconds = 2;
+        options.Audio = true;
+        TRecorder recorder(options);
         QStringList errors;
         recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
         QElapsedTimer clock;
@@ -658,7 +669,7 @@ private slots:
               "ended after %lld ms",
               startMs, clock.elapsed());
         QCOMPARE(errors, QStringList());
-        const TProbe probe = Probe(recorder.FOutput);
+        const TProbe probe = Probe(recorder.Options().Output);
         QCOMPARE(probe.Size, size);
         QCOMPARE(probe.AudioStreams, soundServer ? 1 : 0);
         if (soundServer)
@@ -671,10 +682,11 @@ private slots:
     void destroyingFinishesTheFile()
     {
         RequireDesktop();
-        auto recorder = std::make_unique<TRecorder>();
-        recorder->FFFMpeg = FFFMpeg;
+        TRecordOptions options;
+        options.FFMpeg = FFFMpeg;
         const QString output = FFolder.filePath("destroyed/V-001.mp4");
-        recorder->FOutput = output;
+        options.Output = output;
+        auto recorder = std::make_unique<TRecorder>(options);
         recorder->Start(*FCapture, [] { return QRect(0, 0, 320, 240); });
         const QString pipeFolder = recorder->PipeFolder();
         QTRY_VERIFY2_WITH_TIMEOUT(Seconds(recorder->RecTime()) >= 1,
@@ -695,17 +707,18 @@ private slots:
     void stopBeforeTheFirstFrame()
     {
         RequireDesktop();
-        TRecorder recorder;
-        recorder.FFFMpeg = FFFMpeg;
-        recorder.FOutput = FFolder.filePath("early/V-001.mp4");
+        TRecordOptions options;
+        options.FFMpeg = FFFMpeg;
+        options.Output = FFolder.filePath("early/V-001.mp4");
         QStringList errors;
+        TRecorder recorder(options);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
         recorder.Start(*FCapture, [] { return QRect(0, 0, 64, 64); });
         recorder.Stop();
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 5000);
         QCOMPARE(errors, QStringList());
-        QVERIFY(!QFileInfo::exists(recorder.FOutput));
-        QCOMPARE(ProcessesWith(recorder.FOutput), 0);
+        QVERIFY(!QFileInfo::exists(recorder.Options().Output));
+        QCOMPARE(ProcessesWith(recorder.Options().Output), 0);
         recorder.Stop();
     }
 

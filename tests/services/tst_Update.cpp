@@ -12,9 +12,11 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 using namespace std::chrono_literals;
@@ -239,6 +241,26 @@ private slots:
         }
         QCOMPARE(InstallId(), id);
         QVERIFY(NewInstallId() != id);
+    }
+
+    void installIdThatCannotBeStoredIsEmpty()
+    {
+        // A file where the maker's settings folder should be: nothing can be
+        // written there, not even by root.
+        const QString folder = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Dastrane";
+        const QString aside = folder + ".aside";
+        QVERIFY(!QFileInfo::exists(aside));
+        QVERIFY(!QFileInfo::exists(folder) || QFile::rename(folder, aside));
+        const auto restore = qScopeGuard([&] {
+            QFile::remove(folder);
+            if (QFileInfo::exists(aside))
+                QFile::rename(aside, folder);
+        });
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QCOMPARE(InstallId(), QString());
+        QCOMPARE(InstallId(), QString());
     }
 
     // An offer with a note: the dialog with its texts and link; Yes opens the
