@@ -39,13 +39,26 @@ inner() {
         t1=$(date +%s%N)
         echo "$(((t1 - t0) / 1000))" | awk '{printf "%.3f\n", $1 / 1000}'
     }
+    # Processor time (user + system, all threads) as well as wall time: on a
+    # busy machine a second core does not shorten the wall time, but the
+    # work done is the same whatever the load.
+    cputicks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+    cpums() { # command... : prints its processor time in milliseconds
+        /usr/bin/time -f '%U %S' -o "$work/time" "$@" >/dev/null 2>&1
+        awk '{printf "%.0f\n", ($1 + $2) * 1000}' "$work/time"
+    }
     local peers=(vorantu scrot)
     command -v maim >/dev/null && peers+=(maim)
+    local ticks=$(getconf CLK_TCK) before
     for i in $(seq "$runs"); do
+        before=$(cputicks "$app")
         ms capture >>"$work/vorantu.ms"
+        echo "$((($(cputicks "$app") - before) * 1000 / ticks))" >>"$work/vorantu.cpu"
         ms scrot -o -a 0,0,1920,1080 "$work/scrot.png" >>"$work/scrot.ms"
+        cpums scrot -o -a 0,0,1920,1080 "$work/scrot.png" >>"$work/scrot.cpu"
         if command -v maim >/dev/null; then
             ms maim -g 1920x1080+0+0 "$work/maim.png" >>"$work/maim.ms"
+            cpums maim -g 1920x1080+0+0 "$work/maim.png" >>"$work/maim.cpu"
         fi
     done
     median() { sort -n "$1" | awk '{a[NR]=$1} END {print (NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2}'; }
@@ -58,6 +71,15 @@ inner() {
         printf '  %-8s %8.1f ms  (min %.1f, max %.1f)  vorantu/%s = %.2f\n' "$p" "$m" \
             "$(sort -n "$work/$p.ms" | head -1)" "$(sort -n "$work/$p.ms" | tail -1)" "$p" \
             "$(awk -v a="$base" -v b="$m" 'BEGIN {print a / b}')"
+    done
+    echo "processor time per capture (user + system, all threads), median:"
+    local cbase
+    cbase=$(median "$work/vorantu.cpu")
+    for p in "${peers[@]}"; do
+        local c
+        c=$(median "$work/$p.cpu")
+        printf '  %-8s %8.0f ms  vorantu/%s = %.2f\n' "$p" "$c" "$p" \
+            "$(awk -v a="$cbase" -v b="$c" 'BEGIN {print (b > 0) ? a / b : 0}')"
     done
     local shot
     shot=$(ls "$HOME/shots" | head -1)

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Every speed and memory figure in one run, each with the machine's load:
 # capture command to PNG against scrot and maim over the same rectangle,
-# the image writers, the idle program's resident memory and text
+# the image writers, the drag overlay's first frame at 1080p and 4K, the
+# idle program's resident memory and text
 # recognition (time to text, error rates, lines read whole).
 #
 #   bench/run-all.sh BUILD_DIR [CAPTURE_RUNS]
 #
 # Builds nothing: build the targets vorantu bench_textscreen bench_save
-# bench_ocr first. Text recognition takes minutes on two cores.
+# bench_dragshow bench_ocr first. Text recognition takes minutes on two cores.
 set -euo pipefail
 build=$(cd "${1:?build folder}" && pwd)
 runs=${2:-15}
@@ -20,6 +21,9 @@ echo
 echo "== image writers, 1920x1080 and 3840x2160 $(load)"
 "$build/bench/bench_save" --benchmark_filter='^(PngLibpngOnly|Png|Jpg90)/' 2>/dev/null |
     grep -E 'median|^-|Benchmark'
+echo
+echo "== trigger to the drag overlay's first frame $(load)"
+"$here/drag-show.sh" "$build" "$runs"
 echo
 echo "== idle memory $(load)"
 "$here/idle-memory.sh" "$build"

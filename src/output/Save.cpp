@@ -385,7 +385,7 @@ struct TDeflater
 
 // Filters and deflates one band; false when zlib fails. May throw bad_alloc.
 bool DeflateBand(const QImage& rows, TPngBand& band, bool last, TDeflater& deflater,
-                 std::vector<unsigned char>& filtered)
+                 std::vector<unsigned char>& filtered, std::vector<unsigned char>& deflated)
 {
     const std::size_t rowBytes = std::size_t(rows.width()) * 3 + 1;
     // The rows just before the band, for the dictionary, and the band itself.
@@ -408,16 +408,17 @@ bool DeflateBand(const QImage& rows, TPngBand& band, bool last, TDeflater& defla
     band.Length = uLong(filtered.size() - dictionaryBytes);
     band.Adler =
         adler32(adler32(0, nullptr, 0), filtered.data() + dictionaryBytes, uInt(band.Length));
-    // Room for the worst case and the flush's empty stored block.
-    band.Deflated.resize(deflateBound(&z, band.Length) + 16);
+    // Room for the worst case and the flush's empty stored block, in a
+    // buffer of the thread's own: the band keeps only what it needs.
+    deflated.resize(deflateBound(&z, band.Length) + 16);
     z.next_in = filtered.data() + dictionaryBytes;
     z.avail_in = uInt(band.Length);
-    z.next_out = band.Deflated.data();
-    z.avail_out = uInt(band.Deflated.size());
+    z.next_out = deflated.data();
+    z.avail_out = uInt(deflated.size());
     const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
     if (z.avail_in != 0 || (last ? result != Z_STREAM_END : result != Z_OK))
         return false;
-    band.Deflated.resize(band.Deflated.size() - z.avail_out);
+    band.Deflated.assign(deflated.data(), deflated.data() + (deflated.size() - z.avail_out));
     return true;
 }
 
@@ -509,9 +510,10 @@ bool EncodeTruecolourPng(const QImage& rows, TPngSink& sink)
     const auto work = [&]() noexcept {
         try {
             TDeflater deflater;
-            std::vector<unsigned char> filtered;
+            std::vector<unsigned char> filtered, deflated;
             for (std::size_t i = next++; i < bands.size() && !failed; i = next++)
-                if (!DeflateBand(rows, bands[i], i + 1 == bands.size(), deflater, filtered))
+                if (!DeflateBand(rows, bands[i], i + 1 == bands.size(), deflater, filtered,
+                                 deflated))
                     failed = true;
         } catch (...) {
             failed = true;

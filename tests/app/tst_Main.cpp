@@ -1,4 +1,5 @@
 #include "Boxes.h"
+#include "Desktop.h"
 #include "MainWindowFixture.h"
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
@@ -30,39 +31,9 @@
 #include <QUrl>
 #include <xcb/xcb.h>
 
+using namespace TestDesktop;
+
 namespace {
-
-// A plain window of one colour with a marker block, placed at a known spot.
-class TTarget : public QWidget
-{
-public:
-    TTarget(const QRect& geometry, QColor colour) : FColour(colour)
-    {
-        setWindowTitle(QStringLiteral("capture target"));
-        setGeometry(geometry);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), FColour);
-        painter.fillRect(QRect(10, 10, 20, 20), QColor(0, 0, 255));
-    }
-
-private:
-    QColor FColour;
-};
-
-void Xdotool(const QStringList& arguments)
-{
-    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
-}
-
-void MovePointer(int x, int y)
-{
-    Xdotool({"mousemove", "--sync", QString::number(x), QString::number(y)});
-}
 
 QStringList Files(const QString& folder)
 {
@@ -285,8 +256,8 @@ private slots:
 
     void PrintKeyCapturesTheMonitorUnderThePointer()
     {
-        MovePointer(2600, 300);
-        Xdotool({"key", "Print"});
+        MovePointer({2600, 300});
+        Key("Print");
         QTRY_COMPARE(Files(FSave), QStringList{"V-001.png"});
         QCOMPARE(QImage(FSave + "/V-001.png").size(), QSize(1280, 1024));
     }
@@ -306,9 +277,9 @@ private slots:
         QCOMPARE(ReadSetting(TConfig(ProgramConfigPath), Setting::HotKey), 0x6074);
         QVERIFY(ConfigText().contains("hotkey=24692"));
 
-        Xdotool({"key", "ctrl+shift+F5"});
+        Key("ctrl+shift+F5");
         QTRY_COMPARE(Files(FSave), QStringList{"V-001.png"});
-        Xdotool({"key", "Print"});
+        Key("Print");
         QTest::qWait(300);
         QCOMPARE(Files(FSave).size(), 1);
 
@@ -330,7 +301,7 @@ private slots:
         QCOMPARE(answer.Text, QStringLiteral("단축키가 다른 프로그램에서 사용중입니다."));
         // Cancel brought the stored key back.
         QCOMPARE(ReadSetting(TConfig(ProgramConfigPath), Setting::HotKey), 0x6074);
-        Xdotool({"key", "ctrl+shift+F5"});
+        Key("ctrl+shift+F5");
         QTRY_COMPARE(Files(FSave).size(), 2);
 
         TConfig config(ProgramConfigPath);
@@ -456,14 +427,14 @@ private slots:
     void FullScreenCapturesTheMonitorUnderThePointer()
     {
         Trigger("ChkMouse"); // off
-        MovePointer(2500, 500);
+        MovePointer({2500, 500});
         FWindow->Start();
         QStringList files = Files(FSave);
         QCOMPARE(files, QStringList{"V-001.png"});
         QImage right(FSave + "/V-001.png");
         QCOMPARE(right.size(), QSize(1280, 1024));
 
-        MovePointer(100, 100);
+        MovePointer({100, 100});
         FWindow->Start();
         QCOMPARE(QImage(FSave + "/V-002.png").size(), QSize(1920, 1080));
         Trigger("ChkMouse"); // on again
@@ -495,7 +466,7 @@ private slots:
         target.setCursor(Qt::CrossCursor);
         target.show();
         QVERIFY(QTest::qWaitForWindowExposed(&target));
-        MovePointer(1000, 375);
+        MovePointer({1000, 375});
         QTest::qWait(100);
         Select("ChkArea", CaptureArea::WindowControl);
         FWindow->Start();
@@ -652,7 +623,7 @@ private slots:
         Select("ChkArea", CaptureArea::ColorPicker);
         QCOMPARE(Find<QStackedWidget>("PnlMain")->currentWidget()->objectName(),
                  QStringLiteral("Card2"));
-        MovePointer(1360, 680);
+        MovePointer({1360, 680});
         QTRY_COMPARE(Find<QLabel>("LblColor")->text(), QStringLiteral("123456"));
         FWindow->Start();
         FWindow->Start();

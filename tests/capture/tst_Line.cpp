@@ -13,30 +13,6 @@ using namespace TestDesktop;
 
 namespace {
 
-// A managed window with a frame, of one colour, holding a native child
-// control (its own X window) and counting the presses that reach it.
-class TTarget : public QWidget
-{
-public:
-    explicit TTarget(const QRect& geometry)
-    {
-        setWindowTitle(QStringLiteral("picker target"));
-        setGeometry(geometry);
-        QPalette palette;
-        palette.setColor(QPalette::Window, QColor(20, 120, 200));
-        setPalette(palette);
-        setAutoFillBackground(true);
-        Button = new QPushButton(QStringLiteral("control"), this);
-        Button->setGeometry(40, 50, 120, 40);
-        Button->setAttribute(Qt::WA_NativeWindow);
-    }
-    QPushButton* Button;
-    int Presses = 0;
-
-protected:
-    void mousePressEvent(QMouseEvent*) override { ++Presses; }
-};
-
 bool IsBlackOrWhite(QRgb pixel)
 {
     return (pixel & 0xFFFFFF) == 0 || (pixel & 0xFFFFFF) == 0xFFFFFF;
@@ -103,7 +79,7 @@ private slots:
 
     void RingFollowsTheWindowUnderThePointer()
     {
-        TTarget target(QRect(300, 250, 400, 300));
+        TTarget target(QRect(300, 250, 400, 300), QColor(20, 120, 200), TTarget::TControl::Native);
         target.show();
         QVERIFY(QTest::qWaitForWindowExposed(&target));
         QTRY_VERIFY(!Frame(target).isEmpty());
@@ -144,7 +120,7 @@ private slots:
     // painting to the next, and every eleventh tick paints.
     void PaintsTheDashPattern()
     {
-        TTarget target(QRect(300, 250, 400, 300));
+        TTarget target(QRect(300, 250, 400, 300), QColor(20, 120, 200), TTarget::TControl::Native);
         target.show();
         QVERIFY(QTest::qWaitForWindowExposed(&target));
         MovePointer(target.mapToGlobal(QPoint(250, 200)));
@@ -195,7 +171,7 @@ private slots:
 
     void ClicksPassAndTheCaptureHasNoRing()
     {
-        TTarget target(QRect(300, 250, 400, 300));
+        TTarget target(QRect(300, 250, 400, 300), QColor(20, 120, 200), TTarget::TControl::Native);
         target.show();
         QVERIFY(QTest::qWaitForWindowExposed(&target));
         MovePointer(target.mapToGlobal(QPoint(250, 200)));

@@ -1,3 +1,4 @@
+#include "Desktop.h"
 #include "TestEnvironment.h"
 #include "output/Floating.h"
 #include "output/Save.h"
@@ -19,18 +20,9 @@
 #include <QTimer>
 #include <functional>
 
+using namespace TestDesktop;
+
 namespace {
-
-void Xdotool(const QStringList& arguments)
-{
-    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
-}
-
-void MovePointer(const QPoint& at)
-{
-    if (QCursor::pos() != at)
-        Xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())});
-}
 
 QImage Picture(const QSize& size)
 {
@@ -166,21 +158,15 @@ private slots:
         QCOMPARE(form->parentWidget(), nullptr);
 
         // Another program's window coming to the front stays below it.
-        QProcess other;
-        other.start(QStringLiteral("xmessage"),
-                    {"-geometry",
-                     QStringLiteral("400x300+%1+%2").arg(rect.x() - 20).arg(rect.y() - 20),
-                     "in front?"});
-        QVERIFY(other.waitForStarted());
-        QTest::qWait(700);
+        TForeignWindow other(rect.topLeft() - QPoint(20, 20), QSize(400, 300));
+        QVERIFY(!other.Id.isEmpty());
+        QVERIFY(WindowManagerRoundTrip());
         QCOMPARE(OnScreen(inner), picture.copy(inner.translated(-rect.topLeft())));
         if (const QString shots = qEnvironmentVariable("VORANTU_TEST_SHOTS"); !shots.isEmpty())
             OnScreen(rect.adjusted(-40, -40, 140, 200))
                 .save(QStringLiteral("%1/floating %2 at %3.png")
                           .arg(shots, QTest::currentDataTag())
                           .arg(form->devicePixelRatioF()));
-        other.kill();
-        other.waitForFinished();
     }
 
     void MovesWithADrag()
@@ -188,15 +174,8 @@ private slots:
         TFloatList list(FOwner);
         TFrmFloating* form = list.FloatCreate(Picture({300, 150}), QRect(100, 200, 300, 150));
         QVERIFY(QTest::qWaitForWindowExposed(form));
-        QTest::qWait(100);
-        MovePointer({150, 250});
-        Xdotool({"mousedown", "1"});
-        QTest::qWait(50);
-        for (int step = 1; step <= 4; ++step) {
-            MovePointer(QPoint(150, 250) + QPoint(200, 150) * step / 4);
-            QTest::qWait(20);
-        }
-        Xdotool({"mouseup", "1"});
+        QVERIFY(WindowManagerRoundTrip());
+        Drag({150, 250}, {350, 400});
         QTRY_COMPARE(WindowOriginOnScreen(form), std::optional<QPoint>(QPoint(300, 350)));
     }
 

@@ -1,15 +1,13 @@
+#include "Desktop.h"
 #include "TestEnvironment.h"
 #include "platform/x11/X11GlobalHotKey.h"
 #include "platform/x11/Xcb.h"
 
 #include <QProcess>
 
-namespace {
+using TestDesktop::Key;
 
-void Press(const QString& keys)
-{
-    QCOMPARE(QProcess::execute("xdotool", {"key", keys}), 0);
-}
+namespace {
 
 // A lock key switched on for one scope.
 class TLockOn
@@ -18,12 +16,12 @@ public:
     explicit TLockOn(const QString& key) : FKey(key)
     {
         if (!FKey.isEmpty())
-            QProcess::execute("xdotool", {"key", FKey});
+            Key(FKey);
     }
     ~TLockOn()
     {
         if (!FKey.isEmpty())
-            QProcess::execute("xdotool", {"key", FKey});
+            Key(FKey);
     }
 
 private:
@@ -126,9 +124,9 @@ private slots:
         QVERIFY(hotKey.Register(CtrlShift | 0x74));
         const TLockOn on(lock);
         // The key without its modifiers is not the hot key; presses arrive in order.
-        Press("F5");
-        Press("ctrl+F5");
-        Press("ctrl+shift+F5");
+        Key("F5");
+        Key("ctrl+F5");
+        Key("ctrl+shift+F5");
         QTRY_COMPARE(activated.count(), 1);
     }
 
@@ -138,11 +136,11 @@ private slots:
         TX11GlobalHotKey hotKey(QtXcbConnection());
         QSignalSpy activated(&hotKey, &TGlobalHotKey::Activated);
         QVERIFY(hotKey.Register(HotKeyCode::PrintScreen));
-        Press("Print");
+        Key("Print");
         QTRY_COMPARE(activated.count(), 1);
         QVERIFY(hotKey.Register(HotKeyCode::Shift | HotKeyCode::PrintScreen));
-        Press("Print");
-        Press("shift+Print");
+        Key("Print");
+        Key("shift+Print");
         QTRY_COMPARE(activated.count(), 2);
     }
 
@@ -155,8 +153,8 @@ private slots:
         QVERIFY(hotKey.Register(CtrlShift | 0x74));
         QVERIFY(marker.Register(CtrlShift | 0x75));
         hotKey.Unregister();
-        Press("ctrl+shift+F5");
-        Press("ctrl+shift+F6");
+        Key("ctrl+shift+F5");
+        Key("ctrl+shift+F6");
         QTRY_COMPARE(marked.count(), 1);
         QCOMPARE(activated.count(), 0);
         TOtherClient other;

@@ -1,3 +1,4 @@
+#include "Desktop.h"
 #include "TestEnvironment.h"
 #include "platform/x11/X11Screen.h"
 #include "platform/x11/Xcb.h"
@@ -7,6 +8,8 @@
 #include <QWidget>
 
 Q_DECLARE_METATYPE(TX11Screen::TTransfer)
+
+using TestDesktop::MovePointer;
 
 namespace {
 
@@ -39,13 +42,6 @@ protected:
 private:
     QImage FImage;
 };
-
-void MovePointer(const QPoint& position)
-{
-    QCOMPARE(QProcess::execute("xdotool", {"mousemove", QString::number(position.x()),
-                                           QString::number(position.y())}),
-             0);
-}
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "Boxes.h"
+#include "Desktop.h"
 #include "TestEnvironment.h"
 #include "capture/Capture.h"
 #include "platform/Platform.h"
@@ -17,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
+
+using TestDesktop::MovePointer;
 
 namespace {
 
@@ -78,16 +81,6 @@ std::unique_ptr<QWidget> ColourWindow(const QRect& geometry, const QColor& colou
     window->setStyleSheet(QStringLiteral("background: %1;").arg(colour.name()));
     window->show();
     return window;
-}
-
-void MovePointer(const QPoint& at)
-{
-    if (QCursor::pos() == at)
-        return;
-    QCOMPARE(QProcess::execute(
-                 QStringLiteral("xdotool"),
-                 {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())}),
-             0);
 }
 
 // Encoder processes still running with `marker` on their command line.

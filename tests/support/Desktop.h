@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QWidget>
 #include <QtTest>
@@ -30,25 +31,18 @@ inline void MovePointer(const QPoint& at)
     Xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())});
 }
 
+// An X round trip on the program's own connection, then its events handled:
+// whatever the X server did before (input from xdotool, a map, a move) has
+// reached the program's widgets.
+void Settle();
+
+// Waits until the window manager has handled everything sent to it so far
+// (bounded); false when it never answered.
+bool WindowManagerRoundTrip();
+
 // Presses the left button at `from`, moves to `to` in a few steps and, with
 // `release`, lets go there.
-inline void Drag(const QPoint& from, const QPoint& to, bool release = true)
-{
-    // Generous pauses: the window manager's move and resize start from the
-    // press, and on a loaded machine it may see the first motion late.
-    MovePointer(from);
-    Xdotool({"mousedown", "1"});
-    QTest::qWait(150);
-    for (int step = 1; step <= 4; ++step) {
-        MovePointer(from + (to - from) * step / 4);
-        QTest::qWait(60);
-    }
-    if (release) {
-        QTest::qWait(100);
-        Xdotool({"mouseup", "1"});
-        QTest::qWait(50);
-    }
-}
+void Drag(const QPoint& from, const QPoint& to, bool release = true);
 
 inline void Click(const QPoint& at, int button = 1)
 {
@@ -102,25 +96,74 @@ protected:
     }
 };
 
-// A window of another program (xmessage), managed by the window manager.
+// A managed window with a frame, of one colour with a blue block at (10, 10,
+// 20, 20) where its content starts; with a control, also a native button
+// (its own X window). Counts the presses that reach the window itself.
+class TTarget : public QWidget
+{
+public:
+    enum class TControl
+    {
+        None,
+        Native
+    };
+    explicit TTarget(const QRect& geometry, QColor colour = QColor(20, 120, 200),
+                     TControl control = TControl::None)
+        : FColour(colour)
+    {
+        setWindowTitle(QStringLiteral("capture target"));
+        setGeometry(geometry);
+        if (control == TControl::Native) {
+            Button = new QPushButton(QStringLiteral("control"), this);
+            Button->setGeometry(40, 50, 120, 40);
+            Button->setAttribute(Qt::WA_NativeWindow);
+        }
+    }
+    QPushButton* Button = nullptr;
+    int Presses = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), FColour);
+        painter.fillRect(QRect(10, 10, 20, 20), QColor(0, 0, 255));
+    }
+    void mousePressEvent(QMouseEvent*) override { ++Presses; }
+
+private:
+    QColor FColour;
+};
+
+// A window of another program (xmessage), managed by the window manager;
+// Id is empty when it did not come up.
 class TForeignWindow
 {
 public:
-    explicit TForeignWindow(const QPoint& at)
+    explicit TForeignWindow(const QPoint& at, const QSize& size = QSize())
     {
+        const QString place = QStringLiteral("+%1+%2").arg(at.x()).arg(at.y());
         FProcess.start(QStringLiteral("xmessage"),
-                       {"-geometry", QStringLiteral("+%1+%2").arg(at.x()).arg(at.y()), "-title",
-                        FTitle, "another program"});
+                       {"-geometry",
+                        size.isEmpty()
+                            ? place
+                            : QStringLiteral("%1x%2").arg(size.width()).arg(size.height()) + place,
+                        "-title", FTitle, "another program"});
         FProcess.waitForStarted();
-        QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired() && Id.isEmpty()) {
-            QProcess search;
-            search.start(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", FTitle});
-            search.waitForFinished();
-            Id = QString::fromLatin1(search.readAllStandardOutput()).split('\n').value(0).trimmed();
-            if (Id.isEmpty())
-                QTest::qWait(50);
-        }
+        // An empty Id tells the test the window never came.
+        (void)QTest::qWaitFor(
+            [this] {
+                QProcess search;
+                search.start(QStringLiteral("xdotool"),
+                             {"search", "--onlyvisible", "--name", FTitle});
+                search.waitForFinished();
+                Id = QString::fromLatin1(search.readAllStandardOutput())
+                         .split('\n')
+                         .value(0)
+                         .trimmed();
+                return !Id.isEmpty();
+            },
+            5000);
     }
     ~TForeignWindow()
     {
