@@ -182,7 +182,10 @@ void TController::BitmapToTXTFileCompleted(const RtOcr::TResult& result)
 {
     try {
         if (result.Status != RtOcr::stCompleted) {
-            FControls.ShowFailure(QStringLiteral("OCR failed."));
+            // The reason on a line of its own, as in the other failure boxes.
+            FControls.ShowFailure(result.Error.isEmpty() ? QStringLiteral("OCR failed.")
+                                                         : QStringLiteral("OCR failed.") +
+                                                               QLatin1Char('\r') + result.Error);
         } else {
             QByteArray text;
             for (const RtOcr::TLine& line : result.Lines)

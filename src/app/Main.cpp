@@ -59,7 +59,12 @@ TFrmVorantu::TFrmVorantu(TPlatform& platform, bool install)
     FFrmHotKey =
         new TFrmHotKey(FPlatform.CreateHotKey ? FPlatform.CreateHotKey(nullptr) : nullptr, this);
     connect(FFrmHotKey, &TFrmHotKey::StartRequested, this, &TFrmVorantu::Start);
-    FFrmHotKey->Initialize();
+    // A key that registers is grabbed at once. A conflict shows a box and the
+    // key dialog; those wait for the event loop, so that the command socket,
+    // opened once the window exists, already answers while they are up.
+    const auto stored = quint16(FFrmHotKey->LoadHotKey());
+    if (TFrmHotKey::TypesText(stored) || !FFrmHotKey->RegisterKey(stored))
+        QMetaObject::invokeMethod(FFrmHotKey, &TFrmHotKey::Initialize, Qt::QueuedConnection);
     FFrmSize = new TFrmSize(this);
     FController = new TController(FPlatform, *FControls, *FFrmSize, *this, *this, *this);
 

@@ -407,8 +407,7 @@ void TMainControls::ChkSaveToChange()
         break;
     case CaptureDestination::Mp4:
         if (EncoderPath().isEmpty()) {
-            ShowMissingFile(QStringLiteral("ffmpeg"),
-                            QStringLiteral("?app=vorantu&msg=ffmpegnotfound"));
+            ShowMissingEncoder();
             fallBack();
         }
         break;
@@ -436,6 +435,11 @@ void TMainControls::ShowMissingFile(const QString& fileName, const QString& help
                        .replace(QStringLiteral("%s"), fileName),
                    TBoxIcon::Information);
     ShellOpen(HelpPageAddress(helpQuery));
+}
+
+void TMainControls::ShowMissingEncoder()
+{
+    ShowMissingFile(QStringLiteral("ffmpeg"), QStringLiteral("?app=vorantu&msg=ffmpegnotfound"));
 }
 
 QString TMainControls::NewFilename(const QString& ext) const

@@ -66,6 +66,11 @@ public:
     // Ticks the language `code` (one of LanguageCodes), translates the
     // window into it and stores it.
     void SetLanguage(const QString& code);
+    // The box naming a missing library or program, then its help page.
+    void ShowMissingFile(const QString& fileName, const QString& helpQuery);
+    // The encoder that records MP4 is gone: the box and help of choosing MP4
+    // without it.
+    void ShowMissingEncoder();
     // Shows the options of the chosen destination, refusing one whose
     // library or program is missing (the box, the help page, back to PNG).
     void ChkSaveToChange();
@@ -137,7 +142,6 @@ private:
     void BuildMenu();
     void GroupClick(QAction* item, const QList<QAction*>& group, const TSetting<int>& setting,
                     const QString& prefix);
-    void ShowMissingFile(const QString& fileName, const QString& helpQuery);
 
     QWidget& FWindow;
 };

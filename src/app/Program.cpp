@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
 #include <QThread>
 #include <csignal>
 #include <cstdio>
@@ -106,8 +107,11 @@ int RunProgram(int argc, char* argv[])
     }
 
     if (uninstall) {
-        SendCommand(*folder, QByteArrayLiteral("WM_USER 2\n"), 2000);
-        for (int i = 0; i < 10 && TInstanceLock::IsHeld(*folder); ++i)
+        // The reply comes only once the instance's handler returns, which a
+        // box it shows (a recording still running) can delay: the request is
+        // out after a short wait, and the whole wait stays near one second.
+        SendCommand(*folder, QByteArrayLiteral("WM_USER 2\n"), 100);
+        for (int i = 0; i < 9 && TInstanceLock::IsHeld(*folder); ++i)
             QThread::msleep(100);
         return 0;
     }
@@ -140,7 +144,8 @@ int RunProgram(int argc, char* argv[])
                      [&window](QSessionManager&) { window.Quit(); });
     WatchTermination(window);
 
-    if (!start)
+    // Hidden without a tray, the program would run with no trace on screen.
+    if (!start || !QSystemTrayIcon::isSystemTrayAvailable())
         window.ShowMainWindow();
     app.exec();
     return 0;

@@ -42,8 +42,12 @@ TRecordControl::~TRecordControl()
 void TRecordControl::RecordStart(TBusy busy)
 {
     const QString encoder = EncoderPath();
-    if (encoder.isEmpty())
+    if (encoder.isEmpty()) {
+        // Removed since MP4 was chosen: said as plainly as at the choice,
+        // rather than a trigger that silently does nothing.
+        FControls.ShowMissingEncoder();
         return;
+    }
     QString output;
     try {
         output = FControls.NewFilename(QStringLiteral("mp4"));

@@ -323,7 +323,10 @@ void ApplyFilter(QImage& image, const TShape& shape, const QPoint& origin)
 QImage Flatten(const QImage& picture, const std::vector<TShape>& shapes, const QRect& crop)
 {
     QImage out;
-    if (picture.depth() == 32) {
+    if (picture.format() == QImage::Format_RGB32) {
+        // Shared until the first shape paints into it.
+        out = picture;
+    } else if (picture.depth() == 32) {
         // The fourth byte of a capture is never transparency.
         out = picture.copy();
         out.reinterpretAsFormat(QImage::Format_RGB32);

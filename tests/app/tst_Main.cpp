@@ -3,6 +3,7 @@
 #include "MainWindowFixture.h"
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
+#include "Version.h"
 #include "app/Main.h"
 #include "app/Program.h"
 #include "capture/Capture.h"
@@ -24,8 +25,11 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStackedWidget>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -95,17 +99,59 @@ private:
     xcb_window_t FRoot;
 };
 
-void SaveScreenshot(QWidget* window, const QString& name)
+// What the screen shows of `window`, frame and all, with an 8-pixel margin.
+QImage ScreenOf(QWidget* window)
 {
-    QDir().mkpath(QStringLiteral(VORANTU_ARTIFACTS));
-    // What the screen shows, window frame and all.
     TPlatform platform = LoadPlatform();
     const QRect frame = window->frameGeometry().adjusted(-8, -8, 8, 8);
     QImage shot(frame.size(), QImage::Format_RGB32);
     shot.fill(Qt::black);
     platform.Screen->Grab(frame, shot);
+    return shot;
+}
+
+// The window's inside in `shot` is drawn: mostly its white background, with
+// enough other pixels for its controls and texts.
+bool LooksDrawn(const QImage& shot, QWidget* window)
+{
+    const QRect inside =
+        window->geometry().translated(-(window->frameGeometry().topLeft() - QPoint(8, 8)));
+    qint64 white = 0;
+    qint64 other = 0;
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            (shot.pixel(x, y) == qRgb(255, 255, 255) ? white : other) += 1;
+    const qint64 all = white + other;
+    return all > 0 && white * 2 > all && other * 20 > all;
+}
+
+// The screen shows the window's inside as the window draws it now.
+bool ShowsOnScreen(const QImage& shot, QWidget* window)
+{
+    const QRect inside =
+        window->geometry().translated(-(window->frameGeometry().topLeft() - QPoint(8, 8)));
+    return shot.copy(inside) == window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Screenshots are kept for people to look at.
+void SaveArtifact(const QImage& shot, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(VORANTU_ARTIFACTS));
     QVERIFY(shot.save(QStringLiteral(VORANTU_ARTIFACTS "/") + name));
 }
+
+// Stands in for the capture sound and notes, at each play, what had
+// happened by then.
+class TSoundLog : public TSound
+{
+public:
+    explicit TSoundLog(std::function<QString()> state) : FState(std::move(state)) {}
+    void Play() override { Plays << FState(); }
+    QStringList Plays;
+
+private:
+    std::function<QString()> FState;
+};
 
 } // namespace
 
@@ -224,11 +270,19 @@ private slots:
     {
         Trigger("ChkLangKo");
         FWindow->ShowMainWindow();
-        QTest::qWait(300);
-        SaveScreenshot(FWindow.get(), "main-ko.png");
+        QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
+        QImage ko;
+        QTRY_VERIFY(ShowsOnScreen(ko = ScreenOf(FWindow.get()), FWindow.get()));
+        QVERIFY(LooksDrawn(ko, FWindow.get()));
+        QCOMPARE(ko.size(), FWindow->frameGeometry().size() + QSize(16, 16));
+        SaveArtifact(ko, "main-ko.png");
+        // The other language shows on screen, not only in the components.
         Trigger("ChkLangEn");
-        QTest::qWait(300);
-        SaveScreenshot(FWindow.get(), "main-en.png");
+        QImage en;
+        QTRY_VERIFY(ShowsOnScreen(en = ScreenOf(FWindow.get()), FWindow.get()));
+        QVERIFY(en != ko);
+        QVERIFY(LooksDrawn(en, FWindow.get()));
+        SaveArtifact(en, "main-en.png");
         Trigger("ChkLangKo");
     }
 
@@ -639,6 +693,229 @@ private slots:
         Select("ChkArea", CaptureArea::FullScreen);
         QCOMPARE(Find<QStackedWidget>("PnlMain")->currentWidget()->objectName(),
                  QStringLiteral("Card1"));
+    }
+
+    // When the capture sound plays, told by what has happened at that moment.
+    void CaptureSounds_data()
+    {
+        QTest::addColumn<QString>("sound");
+        QTest::addColumn<int>("area");
+        QTest::addColumn<int>("destination");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QStringList>("plays");
+        const QString before = "files=0 overlay=0 colours=0 links=0";
+        QTest::newRow("none") << "ChkSound1" << CaptureArea::FullScreen << CaptureDestination::Png
+                              << "" << QStringList();
+        QTest::newRow("before") << "ChkSound2" << CaptureArea::FullScreen << CaptureDestination::Png
+                                << "" << QStringList{before};
+        QTest::newRow("after") << "ChkSound3" << CaptureArea::FullScreen << CaptureDestination::Png
+                               << "" << QStringList{"files=1 overlay=0 colours=0 links=0"};
+        QTest::newRow("before a drag: once it is selected")
+            << "ChkSound2" << CaptureArea::Drag << CaptureDestination::Png << "drag"
+            << QStringList{"files=0 overlay=1 colours=0 links=0"};
+        QTest::newRow("cancelled drag: none")
+            << "ChkSound2" << CaptureArea::Drag << CaptureDestination::Png << "escape"
+            << QStringList();
+        QTest::newRow("after a drag")
+            << "ChkSound3" << CaptureArea::Drag << CaptureDestination::Png << "drag"
+            << QStringList{"files=1 overlay=0 colours=0 links=0"};
+        QTest::newRow("before a colour") << "ChkSound2" << CaptureArea::ColorPicker
+                                         << CaptureDestination::Png << "" << QStringList{before};
+        QTest::newRow("after a colour: none") << "ChkSound3" << CaptureArea::ColorPicker
+                                              << CaptureDestination::Png << "" << QStringList();
+        QTest::newRow("after: before the upload")
+            << "ChkSound3" << CaptureArea::FullScreen << CaptureDestination::Upload << ""
+            << QStringList{before};
+    }
+
+    void CaptureSounds()
+    {
+        QFETCH(QString, sound);
+        QFETCH(int, area);
+        QFETCH(int, destination);
+        QFETCH(QString, input);
+        QFETCH(QStringList, plays);
+
+        auto* colours = Find<QListWidget>("LstColor");
+        colours->clear();
+        KeepRequestsLocal();
+        QTemporaryDir storage;
+        TServiceProcess service;
+        TConfig config(ProgramConfigPath);
+        if (destination == CaptureDestination::Upload) {
+            QVERIFY(service.Start({"--storage", storage.path()}));
+            WriteSetting(config, Setting::UploadHost, service.Host());
+        }
+        TOpenedUrls opened;
+        auto* log = new TSoundLog([&] {
+            bool overlay = false;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                overlay = overlay || w->inherits("TFrmDrag");
+            return QStringLiteral("files=%1 overlay=%2 colours=%3 links=%4")
+                .arg(Files(FSave).size())
+                .arg(int(overlay))
+                .arg(colours->count())
+                .arg(opened.Urls.size());
+        });
+        std::unique_ptr<TSound> real = std::exchange(FPlatform.Sound, std::unique_ptr<TSound>(log));
+        const auto restore = qScopeGuard([&] {
+            FPlatform.Sound = std::move(real);
+            Trigger("ChkSound1");
+            WriteSetting(config, Setting::UploadHost, Setting::UploadHost.Default());
+        });
+
+        Trigger(sound.toLatin1().constData());
+        Select("ChkArea", area);
+        Select("ChkSaveTo", destination);
+        if (input == "drag")
+            QProcess::startDetached("xdotool",
+                                    {"sleep", "0.8", "mousemove", "1800", "200", "mousedown", "1",
+                                     "mousemove", "1900", "260", "mouseup", "1"});
+        else if (input == "escape")
+            QProcess::startDetached("xdotool", {"sleep", "0.8", "key", "Escape"});
+        FWindow->Start();
+        QCOMPARE(log->Plays, plays);
+        QCOMPARE(FWindow->Status(), stIdle);
+        if (destination == CaptureDestination::Upload)
+            QCOMPARE(opened.Urls.size(), 1);
+    }
+
+    void QuitAsksFirst_data()
+    {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<bool>("quits");
+        QTest::newRow("No") << int(QMessageBox::No) << false;
+        QTest::newRow("Yes") << int(QMessageBox::Yes) << true;
+    }
+
+    void QuitAsksFirst()
+    {
+        QFETCH(int, button);
+        QFETCH(bool, quits);
+        FWindow->ShowMainWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
+        {
+            TBoxAnswer answer{QMessageBox::StandardButton(button)};
+            Trigger("N10");
+            QCOMPARE(answer.Count, 1);
+            QCOMPARE(answer.Text, QStringLiteral("정말 종료하시겠습니까?"));
+            QCOMPARE(answer.Icon, QMessageBox::Question);
+        }
+        QCOMPARE(FWindow->CanClose(), quits);
+        QCOMPARE(FWindow->isVisible(), !quits);
+        QCOMPARE(FWindow->Tray()->isVisible(), !quits);
+        if (quits) {
+            FWindow.reset(); // one main window, one hot key grab
+            FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+            FWindow->ShowMainWindow();
+        }
+    }
+
+    void RunAtStartUp()
+    {
+        const QString entry =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+            "/autostart/Vorantu.desktop";
+        QFile::remove(entry);
+        Trigger("ChkRegStart");
+        QVERIFY(Find<QAction>("ChkRegStart")->isChecked());
+        QVERIFY(QFile::exists(entry));
+        Trigger("ChkRegStart");
+        QVERIFY(!Find<QAction>("ChkRegStart")->isChecked());
+        QVERIFY(!QFile::exists(entry));
+
+        // A file where the autostart folder belongs: the entry cannot be
+        // written, the user is told and the item stays unticked.
+        const QString folder = QFileInfo(entry).path();
+        QVERIFY(QDir(folder).removeRecursively());
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        {
+            TBoxAnswer answer;
+            Trigger("ChkRegStart");
+            QCOMPARE(answer.Count, 1);
+            QCOMPARE(
+                answer.Text,
+                QStringLiteral("잘못된 백신 또는 악성 프로그램이 부팅시 실행을 차단하였습니다."));
+            QCOMPARE(answer.Icon, QMessageBox::Critical);
+        }
+        QVERIFY(!Find<QAction>("ChkRegStart")->isChecked());
+        QVERIFY(QFile::remove(folder));
+    }
+
+    // Without an encoder MP4 is refused: the box names it, its help page
+    // opens and the destination goes back to PNG.
+    void MissingEncoder()
+    {
+        QTemporaryDir empty;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", empty.path().toLocal8Bit());
+        TConfig config(ProgramConfigPath);
+        WriteSetting(config, Setting::ServiceUrl, QStringLiteral("http://svc.example/"));
+        const auto restore = qScopeGuard([&] {
+            qputenv("PATH", path);
+            WriteSetting(config, Setting::ServiceUrl, Setting::ServiceUrl.Default());
+        });
+        TOpenedUrls opened;
+        TBoxAnswer answer;
+        Select("ChkSaveTo", CaptureDestination::Mp4);
+        QCOMPARE(answer.Count, 1);
+        QCOMPARE(answer.Text, QStringLiteral("\"ffmpeg\" 파일이 없습니다."));
+        QCOMPARE(opened.Urls,
+                 QList<QUrl>{QUrl("http://svc.example/help?app=vorantu&msg=ffmpegnotfound")});
+        QCOMPARE(Find<QComboBox>("ChkSaveTo")->currentIndex(), CaptureDestination::Png);
+        QVERIFY(ConfigText().contains("saveto=0"));
+    }
+
+    // "about" opens the product page with the four-part version, whatever
+    // blanks and slashes the stored base address carries.
+    void AboutOpensTheProductPage()
+    {
+        TConfig config(ProgramConfigPath);
+        WriteSetting(config, Setting::ServiceUrl, QStringLiteral(" http://svc.example// "));
+        const auto restore = qScopeGuard(
+            [&] { WriteSetting(config, Setting::ServiceUrl, Setting::ServiceUrl.Default()); });
+        TOpenedUrls opened;
+        QCOMPARE(
+            HandleCommand(*FWindow, ParseCommandRequest("WM_COPYDATA 1\n{\"command\":\"about\"}")),
+            1);
+        QCOMPARE(opened.Urls.size(), 1);
+        QCOMPARE(opened.Urls.first().toString(),
+                 QStringLiteral("http://svc.example/vorantu?v=" VORANTU_VERSION));
+        QVERIFY(QRegularExpression(R"(v=\d+\.\d+\.\d+\.\d+$)")
+                    .match(opened.Urls.first().toString())
+                    .hasMatch());
+    }
+
+    // Stored values the menus have no item for: shown as the program acts
+    // on them, and left as they are in the store.
+    void UnknownStoredValues()
+    {
+        {
+            TConfig config(ProgramConfigPath);
+            WriteSetting(config, Setting::Language, QStringLiteral("de"));
+            WriteSetting(config, Setting::Append, 7);
+        }
+        FWindow.reset(); // one main window, one hot key grab
+        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        FWindow->ShowMainWindow();
+        const auto restore = qScopeGuard([&] {
+            Trigger("ChkAppend1");
+            Trigger("ChkLangKo");
+        });
+        for (QAction* item : Find<QMenu>("N11")->actions())
+            QCOMPARE(item->isChecked(), item->objectName() == "ChkLangEn");
+        QCOMPARE(Find<QLabel>("LblArea")->text(), QStringLiteral("Capture"));
+        QVERIFY(ConfigText().contains("language=de"));
+        for (const char* item : {"ChkAppend1", "ChkAppend2", "ChkAppend3"})
+            QVERIFY2(!Find<QAction>(item)->isChecked(), item);
+        QVERIFY(ConfigText().contains("append=7"));
+        FWindow->Start();
+        const QStringList files = Files(FSave);
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(QRegularExpression(R"(^V-\d{8}-\d{9}\.png$)").match(files.first()).hasMatch(),
+                 qPrintable(files.first()));
     }
 
     void CommandMessages_data()

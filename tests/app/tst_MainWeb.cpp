@@ -75,6 +75,24 @@ private slots:
         QTRY_COMPARE(area->currentIndex(), CaptureArea::FullScreen);
         QVERIFY(ConfigText().contains("area=0"));
     }
+
+    // A stored web page area opens its window at start, and full screen is
+    // what the next start comes back to.
+    void StoredWebAreaAtStart()
+    {
+        {
+            TConfig config(ProgramConfigPath);
+            WriteSetting(config, Setting::Area, CaptureArea::WebPage);
+        }
+        FWindow.reset(); // one main window, one hot key grab
+        FWindow = std::make_unique<TFrmVorantu>(FPlatform, false);
+        QCOMPARE(FWindow->findChild<QComboBox*>("ChkArea")->currentIndex(), CaptureArea::WebPage);
+        QTRY_VERIFY(Browser());
+        QVERIFY(ConfigText().contains("area=0"));
+        Browser()->close();
+        QTRY_COMPARE(FWindow->findChild<QComboBox*>("ChkArea")->currentIndex(),
+                     CaptureArea::FullScreen);
+    }
 };
 
 int main(int argc, char* argv[])

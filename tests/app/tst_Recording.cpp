@@ -1,5 +1,6 @@
 #include "Boxes.h"
 #include "MainWindowFixture.h"
+#include "NetTestSupport.h"
 #include "TestEnvironment.h"
 #include "app/Main.h"
 #include "services/Config.h"
@@ -10,7 +11,9 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -120,6 +123,25 @@ private slots:
         const QJsonObject video = Probe(FSave + "/V-002.mp4");
         QCOMPARE(video["width"].toInt(), 320);
         QCOMPARE(video["height"].toInt(), 240);
+    }
+
+    void EncoderRemovedAfterItWasChosen()
+    {
+        Find<QComboBox>("ChkArea")->setCurrentIndex(CaptureArea::FullScreen);
+        Find<QComboBox>("ChkSaveTo")->setCurrentIndex(CaptureDestination::Mp4);
+        const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        QTemporaryDir empty;
+        qputenv("PATH", empty.path().toLocal8Bit());
+
+        TOpenedUrls urls;
+        TBoxAnswer answer;
+        FWindow->Start();
+        QCOMPARE(answer.Count, 1);
+        QVERIFY2(answer.Text.contains("\"ffmpeg\""), qPrintable(answer.Text));
+        QCOMPARE(urls.Urls.size(), 1);
+        QVERIFY(urls.Urls.first().toString().contains("msg=ffmpegnotfound"));
+        QVERIFY(!FWindow->IsRecording());
     }
 
     void UnsupportedAreasAreRefused()

@@ -87,7 +87,7 @@ private:
         FArea = std::make_unique<TFrmArea>(*FSize, FOwner);
         FArea->show();
         QVERIFY(QTest::qWaitForWindowExposed(FArea.get()));
-        QTest::qWait(100);
+        QVERIFY(WindowManagerRoundTrip());
     }
 
     // Where the window manager really has the window (what a capture sees).
@@ -215,7 +215,8 @@ private slots:
 
         Open();
         FArea->raise();
-        QTest::qWait(100);
+        Settle();
+        QVERIFY(WindowManagerRoundTrip());
         const QRect hole = FArea->GetRect();
         QCOMPARE(hole, QRect(400 + Chrome().width(), 300 + Chrome().width() + Chrome().height(),
                              300, 200));
@@ -230,7 +231,7 @@ private slots:
         Click(hole.center());
         QTRY_COMPARE(behind.Presses, 1);
         Click(QPoint(hole.left() - 3, hole.center().y())); // on the left border
-        QTest::qWait(200);
+        Settle();
         QCOMPARE(behind.Presses, 1);
         Xdotool({"mouseup", "1"});
     }
@@ -306,7 +307,7 @@ private slots:
         const QRect expected(before.x() + change.x(), before.y() + change.y(),
                              before.width() + change.width(), before.height() + change.height());
         QTRY_COMPARE(FArea->geometry(), expected);
-        QTest::qWait(100);
+        Settle();
         QVERIFY(FArea->isVisible());
         QCOMPARE(FOwner.Closes, 0);
     }
@@ -334,7 +335,8 @@ private slots:
         FOwner.Recording = true;
         const QRect outer = FArea->geometry();
         Drag({outer.right() - 2, outer.center().y()}, {outer.right() + 48, outer.center().y()});
-        QTest::qWait(200);
+        QVERIFY(WindowManagerRoundTrip());
+        Settle();
         QCOMPARE(FArea->geometry(), outer);
         Drag({600, 310}, {650, 330});
         QTRY_COMPARE(FArea->geometry().topLeft(), QPoint(550, 320));
@@ -373,7 +375,7 @@ private slots:
 
         Find<QAction>(FArea.get(), "PopConfig")->trigger();
         QVERIFY(QTest::qWaitForWindowExposed(FSize.get()));
-        QTest::qWait(100);
+        QVERIFY(WindowManagerRoundTrip());
         Shot(QStringLiteral("size-dialog"), FSize->frameGeometry());
         FSize->hide();
     }
@@ -412,7 +414,7 @@ private slots:
 
         FArea->show();
         QVERIFY(QTest::qWaitForWindowExposed(FArea.get()));
-        QTest::qWait(100);
+        QVERIFY(WindowManagerRoundTrip());
         FOwner.Recording = true;
         auto* close = Find<QLabel>(FArea.get(), "BtnClose");
         Click(close->mapToGlobal(close->rect().center()));

@@ -164,8 +164,13 @@ private slots:
         int whileDragging = -1;
         const int code = RunOverlay(bitmap, result, [&](TFrmDrag& drag) {
             Drag(from, to, false);
-            QTest::qWait(150);
-            whileDragging = qRed(FPlatform.Screen->Pixel(white).value_or(0));
+            // The dimming is painted after the last motion; the value is checked below.
+            (void)QTest::qWaitFor(
+                [&] {
+                    whileDragging = qRed(FPlatform.Screen->Pixel(white).value_or(0));
+                    return whileDragging == 153;
+                },
+                5000);
             Shot(*FPlatform.Screen,
                  QStringLiteral("drag %1 %2").arg(QTest::currentDataTag(), ScaleName()));
             QVERIFY(drag.isVisible());
@@ -185,7 +190,7 @@ private slots:
         bool stillUp = false;
         const int code = RunOverlay(bitmap, rect, [&](TFrmDrag& drag) {
             Click({600, 500});
-            QTest::qWait(300);
+            Settle();
             stillUp = drag.isVisible();
             Key("Escape");
         });
@@ -221,7 +226,10 @@ private slots:
         QRect rect;
         bool stayed = false;
         const int code = RunOverlay(bitmap, rect, [&](TFrmDrag& drag) {
-            QTest::qWait(500);
+            (void)QTest::qWaitFor([&drag] { return drag.isActiveWindow(); }, 5000);
+            // Whatever the window manager makes of the activation is done by now.
+            (void)WindowManagerRoundTrip();
+            Settle();
             stayed = drag.isVisible() && drag.isActiveWindow();
             foreign.Activate();
             (void)QTest::qWaitFor([&drag] { return !drag.isVisible(); }, 3000);

@@ -7,11 +7,20 @@
 
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 
 using namespace TestDesktop;
 
 namespace {
+
+// The picker follows the pointer on its timer: after two ticks it has seen
+// where the pointer is now; it paints on every eleventh.
+void WaitTicks(TFrmLine* picker, int count = 2)
+{
+    QSignalSpy ticks(picker->findChild<QTimer*>(QStringLiteral("Timer1")), &QTimer::timeout);
+    QTRY_VERIFY(ticks.size() >= count);
+}
 
 bool IsBlackOrWhite(QRgb pixel)
 {
@@ -92,7 +101,7 @@ private slots:
         QCOMPARE(picker->RingRect(), OnScreen(picker));
         // A title bar belongs to its window.
         MovePointer(Frame(target).topLeft() + QPoint(60, 5));
-        QTest::qWait(100);
+        WaitTicks(picker);
         QCOMPARE(picker->Target(), TWindowId(target.winId()));
 
         // The control inside it has a ring of its own.
@@ -149,7 +158,8 @@ private slots:
 
         // What the screen shows is the ring as painted, nothing else.
         picker->show();
-        QTest::qWait(200);
+        QVERIFY(QTest::qWaitForWindowExposed(picker));
+        WaitTicks(picker, 12);
         picker->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
         // Showing resizes, which clears the ring: one more painting, by hand.
         for (int tick = 0; tick < 11; ++tick)
@@ -179,7 +189,8 @@ private slots:
         MovePointer(target.mapToGlobal(QPoint(250, 200)));
         QPointer<TFrmLine> picker = Open();
         QTRY_COMPARE(OnScreen(picker), Frame(target).adjusted(-1, -1, 1, 1));
-        QTest::qWait(150); // the ring is painted
+        WaitTicks(picker, 12);
+        Settle(); // the ring is on screen
 
         TCapture capture(*FPlatform.Screen, *FPlatform.Windows);
         capture.FShowCursor = false;
@@ -188,10 +199,9 @@ private slots:
         capture.Capture(withRing, target.winId(), rect);
         QCOMPARE(rect, OnScreen(picker).adjusted(1, 1, -1, -1));
         picker->hide();
-        QTest::qWait(100);
+        // The target repaints what the ring covered once the X server has unmapped it.
         QImage without;
-        capture.Capture(without, target.winId(), rect);
-        QCOMPARE(withRing, without);
+        QTRY_VERIFY((capture.Capture(without, target.winId(), rect), without == withRing));
         picker->show();
 
         // A click on the ring reaches what lies below; the picker never takes the focus.
@@ -199,11 +209,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&FMain));
         FMain.activateWindow();
         QTRY_VERIFY(FMain.isActiveWindow());
-        QTest::qWait(100);
+        QVERIFY(WindowManagerRoundTrip());
         const QPoint onRing(OnScreen(picker).center().x(), OnScreen(picker).bottom());
         QCOMPARE(FPlatform.Windows->WindowAt(onRing) == TWindowId(picker->winId()), false);
         Click(onRing);
-        QTest::qWait(200);
+        Settle();
+        QVERIFY(WindowManagerRoundTrip());
+        Settle();
         QVERIFY(!picker->isActiveWindow());
         FMain.hide();
         picker->close();
@@ -226,7 +238,7 @@ private slots:
         FArea = 0;
         const QRect before = OnScreen(picker);
         MovePointer({2500, 500});
-        QTest::qWait(100);
+        WaitTicks(picker);
         QCOMPARE(OnScreen(picker), before);
         picker->close();
     }

@@ -76,8 +76,11 @@ public:
                                 });
         Editor->show();
         Editor->activateWindow();
-        if (!QTest::qWaitForWindowActive(Editor))
-            qWarning("the editor did not become active");
+        if (!QTest::qWaitForWindowActive(Editor, 2000)) {
+            Editor->activateWindow();
+            if (!QTest::qWaitForWindowActive(Editor))
+                qWarning("the editor did not become active");
+        }
     }
     ~TEditorUnderTest()
     {
@@ -96,8 +99,16 @@ public:
     QImage SendAndLoad()
     {
         Key(QStringLiteral("ctrl+Return"));
-        if (!QTest::qWaitFor([this] { return !Editor; }, 5000))
+        if (!QTest::qWaitFor([this] { return !Editor; }, 5000)) {
+            const QWidget* focus = QApplication::focusWidget();
+            qWarning("not sent; active window %s, focus %s, X active %llu, editor %llu",
+                     QApplication::activeWindow()
+                         ? QApplication::activeWindow()->metaObject()->className()
+                         : "none",
+                     focus ? qPrintable(focus->objectName()) : "none", ActiveWindow(),
+                     quint64(Editor->winId()));
             return QImage();
+        }
         return Load(File);
     }
 
@@ -312,10 +323,20 @@ private slots:
         for (const int destination :
              {CaptureDestination::Clipboard, CaptureDestination::Floating}) {
             target.activateWindow();
-            QTRY_VERIFY(target.isActiveWindow());
+            // What the capture asks the window manager, not what Qt last heard.
+            QTRY_COMPARE(ActiveWindow(), quint64(target.winId()));
             FWindow->Start();
             QPointer<TFrmEditor> editor;
-            QTRY_VERIFY(editor = qobject_cast<TFrmEditor*>(QApplication::activeWindow()));
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* e = qobject_cast<TFrmEditor*>(w); e && e->isVisible())
+                    editor = e;
+            QVERIFY(editor);
+            // The window manager may keep the focus on the window the user
+            // last typed in; the user would click into the editor.
+            if (!QTest::qWaitForWindowActive(editor, 2000)) {
+                editor->activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(editor));
+            }
             QCOMPARE(FWindow->Status(), stBusy);
             QCOMPARE(editor->Canvas()->Picture().size(), target.frameGeometry().size());
             // A second trigger starts no capture into the edit.

@@ -4,6 +4,7 @@
 
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
+#include "TrickleServer.h"
 #include "output/Upload.h"
 #include "platform/NativeWindow.h"
 #include "services/Config.h"
@@ -18,13 +19,6 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtGui/qguiapplication_platform.h>
-#include <arpa/inet.h>
-#include <atomic>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 using namespace std::chrono_literals;
@@ -97,72 +91,6 @@ QRect RootGeometry(QWidget* widget)
     free(size);
     return rect;
 }
-
-// A loopback service that takes the upload and answers a byte every 200 ms:
-// never slow enough for the stall rule, never done. Stops when the client
-// leaves, and after 20 seconds in any case.
-class TTrickleServer
-{
-public:
-    TTrickleServer()
-    {
-        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(FListen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(FListen, 4) != 0 ||
-            ::getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        FPort = ntohs(address.sin_port);
-        FThread = std::thread([this] { Serve(); });
-    }
-    ~TTrickleServer()
-    {
-        FStop = true;
-        if (FThread.joinable())
-            FThread.join();
-        ::close(FListen);
-    }
-
-    QString Host() const { return QStringLiteral("127.0.0.1:%1").arg(FPort); }
-    // True once the client has gone.
-    bool ClientLeft() const { return FClientLeft; }
-
-private:
-    void Serve()
-    {
-        QDeadlineTimer deadline(20000);
-        pollfd listen{FListen, POLLIN, 0};
-        while (!FStop && !deadline.hasExpired() && ::poll(&listen, 1, 50) == 0) {
-        }
-        const int client = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (client < 0)
-            return;
-        const QByteArray reply =
-            "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + QByteArray(1000, 'x');
-        for (qsizetype sent = 0; !FStop && !deadline.hasExpired() && sent < reply.size();) {
-            char buffer[65536];
-            while (::recv(client, buffer, sizeof buffer, 0) > 0) {
-            }
-            if (::send(client, reply.constData() + sent, 1, MSG_NOSIGNAL) != 1)
-                break;
-            ++sent;
-            pollfd peer{client, POLLRDHUP, 0};
-            if (::poll(&peer, 1, 200) > 0 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)))
-                break;
-        }
-        FClientLeft = true;
-        ::close(client);
-    }
-
-    int FListen = -1;
-    quint16 FPort = 0;
-    std::atomic<bool> FStop = false;
-    std::atomic<bool> FClientLeft = false;
-    std::thread FThread;
-};
 
 // Keeps the application's quit events from reaching it, once installed;
 // filters installed later (the code under test's) still see them first.

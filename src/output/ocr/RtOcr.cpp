@@ -313,8 +313,13 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
     TResult result;
     result.Status = stError;
     try {
-        if (!engine.Slots[0].Ready(job.DataPath, job.Language))
+        if (!engine.Slots[0].Ready(job.DataPath, job.Language)) {
+            result.Error =
+                QStringLiteral("The recognition model \"%1\" could not be loaded from %2.")
+                    .arg(QString::fromStdString(job.Language),
+                         QString::fromStdString(job.DataPath));
             return result;
+        }
         if (job.CancelRequested) {
             result.Status = stCanceled;
             return result;
@@ -366,6 +371,7 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
         qWarning("Text recognition failed: %s", e.what());
         result = TResult();
         result.Status = stError;
+        result.Error = QString::fromUtf8(e.what());
     } catch (...) {
         result = TResult();
         result.Status = stError;

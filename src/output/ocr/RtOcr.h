@@ -67,6 +67,7 @@ struct TResult
     TLines Lines;         // in reading order; a line always has at least one word
     QString Text;         // the lines joined with line feeds
     double TextAngle = 0; // degrees clockwise from level; 0 when no text was found
+    QString Error;        // why a recognition ended in stError, when known
 };
 
 // A recognition could not be started: the message says why.

@@ -329,20 +329,39 @@ private slots:
         QCOMPARE(found, QStringList({WithoutSpaces(lines[0]), WithoutSpaces(lines[1])}));
     }
 
-    // A page tall enough to be read in two halves side by side: every line
+    // Pages tall enough to be read in two halves side by side: every line
     // comes back once, in order, with its words where they were drawn.
-    void readsATallKoreanPageInOrder()
+    void readsATallPageInOrder_data()
     {
-        const QStringList lines = {
-            QStringLiteral("화면 캡쳐 프로그램"), QStringLiteral("파일 저장 설정"),
-            QStringLiteral("클립보드 복사"),      QStringLiteral("두 번째 줄입니다"),
-            QStringLiteral("한국어 문자 인식"),   QStringLiteral("서울 부산 대구"),
-            QStringLiteral("회의 보고서 예산"),   QStringLiteral("마지막 줄입니다")};
-        const TRendered rendered = RenderLines(lines, "Noto Sans CJK KR", 32);
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("Korean")
+            << "ko"
+            << "Noto Sans CJK KR"
+            << QStringList{QStringLiteral("화면 캡쳐 프로그램"), QStringLiteral("파일 저장 설정"),
+                           QStringLiteral("클립보드 복사"),      QStringLiteral("두 번째 줄입니다"),
+                           QStringLiteral("한국어 문자 인식"),   QStringLiteral("서울 부산 대구"),
+                           QStringLiteral("회의 보고서 예산"),   QStringLiteral("마지막 줄입니다")};
+        QTest::newRow("English")
+            << "en"
+            << "DejaVu Sans"
+            << QStringList{"Capture the whole screen",     "Save the picture to a file",
+                           "Copy it to the clipboard",     "Print it on the default printer",
+                           "Recognise the text in it",     "Upload it to the web service",
+                           "Record the region as a video", "Pin it in a floating window"};
+    }
+
+    void readsATallPageInOrder()
+    {
+        QFETCH(QString, tag);
+        QFETCH(QString, family);
+        QFETCH(QStringList, lines);
+        const TRendered rendered = RenderLines(lines, family, 32);
         QVERIFY(rendered.Picture.height() >= 500);
         TRtOcr ocr;
         ocr.SetPicture(rendered.Picture);
-        const TResult result = RecognizeAndWait(ocr, Language("ko"));
+        const TResult result = RecognizeAndWait(ocr, Language(tag));
         QCOMPARE(result.Status, stCompleted);
         QStringList found;
         for (const TLine& line : result.Lines)
@@ -358,6 +377,36 @@ private slots:
                      qPrintable(QStringLiteral("line %1 at %2").arg(i).arg(box.Y)));
         }
         QCOMPARE(result.Text.split(QLatin1Char('\n')).size(), lines.size());
+    }
+
+    // Two columns side by side are read one after the other, as the page
+    // layout reads them, never cut in two across.
+    void readsColumnsOneAfterTheOther()
+    {
+        QStringList left, right;
+        for (int i = 1; i <= 8; ++i) {
+            left.append(QStringLiteral("Left column line %1").arg(i));
+            right.append(QStringLiteral("Right side row %1").arg(i));
+        }
+        const TRendered leftPage = RenderLines(left, "DejaVu Sans", 28);
+        const TRendered rightPage = RenderLines(right, "DejaVu Sans", 28);
+        QImage page(leftPage.Picture.width() + 120 + rightPage.Picture.width(),
+                    leftPage.Picture.height(), QImage::Format_RGB32);
+        page.fill(Paper);
+        {
+            QPainter painter(&page);
+            painter.drawImage(0, 0, leftPage.Picture);
+            painter.drawImage(leftPage.Picture.width() + 120, 0, rightPage.Picture);
+        }
+        QVERIFY(page.height() >= 400);
+        TRtOcr ocr;
+        ocr.SetPicture(page);
+        const TResult result = RecognizeAndWait(ocr, Language("en"));
+        QCOMPARE(result.Status, stCompleted);
+        QStringList found;
+        for (const TLine& line : result.Lines)
+            found.append(line.Text);
+        QCOMPARE(found, left + right);
     }
 
     void blankPictureHasNoLines()

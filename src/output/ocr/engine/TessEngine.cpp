@@ -111,6 +111,12 @@ public:
             // same engine reads almost without fault as one column of lines.
             const auto layout = singleColumn ? tesseract::PSM_SINGLE_COLUMN : tesseract::PSM_AUTO;
             for (const auto mode : {layout, tesseract::PSM_SPARSE_TEXT}) {
+                // The page layout cannot be interrupted: a cancel that came
+                // while the model loaded must not wait for it.
+                if (cancel) {
+                    result.Status = stCanceled;
+                    break;
+                }
                 FApi.SetPageSegMode(mode);
                 FApi.SetImage(pixels.constBits(), pixels.width(), pixels.height(), 4,
                               int(pixels.bytesPerLine()));
