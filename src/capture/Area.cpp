@@ -197,10 +197,19 @@ QRect TFrmArea::Outer() const
 
 void TFrmArea::FollowWindow()
 {
-    // Until the window has shown, Qt's and the server's geometry are both
-    // on their way (Qt can even keep the origin): the placement stands.
-    if (!isVisible() || !FPositionChecked)
+    if (!isVisible())
         return;
+    // Until the window has shown, Qt's and the server's positions are both
+    // on their way (Qt can even keep the origin): the placement stands, but
+    // for a size set through Qt.
+    if (!FPlaced) {
+        const QSize qt = PhysicalGeometry(this).size();
+        const int slack = Ratio() == 1.0 ? 0 : int(std::ceil(Ratio()));
+        if (qAbs(qt.width() - FOuter.width()) > slack ||
+            qAbs(qt.height() - FOuter.height()) > slack)
+            FOuter.setSize(qt);
+        return;
+    }
     // Qt rounds to its units when it scales, so a change within that
     // rounding is our own placement. Beyond it, the window manager or the
     // user moved or resized the window and the server has the exact
@@ -414,6 +423,7 @@ void TFrmArea::showEvent(QShowEvent* event)
     // server gets the exact rectangle, and the shape to match it.
     const QRect outer = FOuter;
     FPositionChecked = false;
+    FPlaced = false;
     QWidget::showEvent(event);
     PlaceWindow(this, outer);
     FOuter = outer;
@@ -548,12 +558,17 @@ bool TFrmArea::eventFilter(QObject* watched, QEvent* event)
     if (watched == windowHandle()) {
         if (event->type() == QEvent::Expose && !FPositionChecked && isVisible()) {
             FPositionChecked = true;
-            QTimer::singleShot(0, this, [this, outer = FOuter] {
+            QTimer::singleShot(0, this, [this] {
+                // Moves and resizes asked for meanwhile count, not those
+                // reported on the way.
+                const QRect outer = FOuter;
                 SyncWindowPosition(this);
                 // Qt maps the window at its own rounded geometry; once it
                 // shows, the server takes the exact one.
                 if (WindowRectOnScreen(this) != outer)
                     Place(outer);
+                FPlaced = true;
+                FormResize();
             });
         }
         return false;

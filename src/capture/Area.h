@@ -130,6 +130,8 @@ private:
     QTimer* FStoreTimer;
 
     bool FPositionChecked = false;
+    // Shown and checked: from now on moves and resizes are the user's.
+    bool FPlaced = false;
     // Where the window was last placed or seen, in physical pixels: Qt's
     // own geometry is rounded to its units at a fractional scale.
     QRect FOuter;
