@@ -14,19 +14,26 @@
 #include <QJsonObject>
 #include <arpa/inet.h>
 #include <cctype>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <microhttpd.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
 constexpr unsigned int ThreadCount = 4;
+// Pictures are decoded on threads of their own, so a crowd of large uploads
+// slows only other uploads, never the pages and pictures being served.
+constexpr int CheckThreadCount = 2;
 constexpr unsigned int ConnectionLimit = 256;
 constexpr unsigned int IdleTimeoutSeconds = 30;
 // Uploads in flight may hold this many bodies of the largest size at once;
@@ -162,9 +169,86 @@ struct TExchange
     qint64 Reserved = 0; // bytes of the in-flight budget held by this upload
     qint64 Received = 0;
     QElapsedTimer Started; // from the end of the headers
+    // The picture's check runs on a check thread while the connection is
+    // suspended; the thread fills in the outcome before resuming it.
+    enum class TCheck
+    {
+        NotYet,
+        Running,
+        Done
+    } Check = TCheck::NotYet;
+    unsigned int CheckStatus = 0;
+    QString CheckMessage; // the error, or the stored picture's name
+    qint64 StoredBytes = 0;
     QByteArray Host;
     QByteArray Boundary;
     QByteArray Body;
+};
+
+// A few threads that run jobs in the order posted. Stop runs what is queued
+// and then ends them.
+class TJobThreads
+{
+public:
+    explicit TJobThreads(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            FThreads.emplace_back([this] { Run(); });
+    }
+    ~TJobThreads() { Stop(); }
+
+    // Once stopping, the job runs at once on the caller's thread: nothing
+    // posted may be left unrun.
+    void Post(std::function<void()> job)
+    {
+        {
+            std::lock_guard locker(FLock);
+            if (!FStopping) {
+                FJobs.push_back(std::move(job));
+                job = nullptr;
+            }
+        }
+        if (job)
+            job();
+        else
+            FWake.notify_one();
+    }
+
+    void Stop()
+    {
+        {
+            std::lock_guard locker(FLock);
+            FStopping = true;
+        }
+        FWake.notify_all();
+        for (std::thread& thread : FThreads) {
+            if (thread.joinable())
+                thread.join();
+        }
+    }
+
+private:
+    void Run()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock locker(FLock);
+                FWake.wait(locker, [this] { return FStopping || !FJobs.empty(); });
+                if (FJobs.empty())
+                    return;
+                job = std::move(FJobs.front());
+                FJobs.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex FLock; // guards FJobs and FStopping
+    std::condition_variable FWake;
+    std::deque<std::function<void()>> FJobs;
+    bool FStopping = false;
+    std::vector<std::thread> FThreads;
 };
 
 } // namespace
@@ -173,6 +257,7 @@ class TServiceCore
 {
 public:
     explicit TServiceCore(const TServiceOptions& options);
+    ~TServiceCore();
 
     quint16 Port() const;
     const TServiceOptions& Options() const { return FOptions; }
@@ -187,6 +272,7 @@ private:
     MHD_Result Begin(MHD_Connection* connection, TExchange& exchange, const char* version);
     MHD_Result Receive(TExchange& exchange, const char* data, size_t* size);
     MHD_Result FinishUpload(MHD_Connection* connection, TExchange& exchange);
+    void CheckAndStore(TExchange& exchange, QByteArrayView picture);
     MHD_Result BeginUpload(MHD_Connection* connection, TExchange& exchange);
     MHD_Result ServeImage(MHD_Connection* connection, TExchange& exchange);
     MHD_Result ServeInit(MHD_Connection* connection, TExchange& exchange);
@@ -217,6 +303,7 @@ private:
     TRequestLog FLog;
     std::mutex FBudgetLock; // guards FBudgetUsed
     qint64 FBudgetUsed = 0;
+    TJobThreads FChecks{CheckThreadCount};
     std::unique_ptr<MHD_Daemon, TDaemonStopper> FDaemon;
 };
 
@@ -231,7 +318,8 @@ TServiceCore::TServiceCore(const TServiceOptions& options)
     sockaddr_in address4{};
     sockaddr_in6 address6{};
     const sockaddr* address = nullptr;
-    unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_POLL;
+    unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG | MHD_USE_POLL |
+                         MHD_ALLOW_SUSPEND_RESUME;
     if (options.ListenAddress.protocol() == QAbstractSocket::IPv6Protocol) {
         address6.sin6_family = AF_INET6;
         address6.sin6_port = htons(options.ListenPort);
@@ -260,6 +348,14 @@ TServiceCore::TServiceCore(const TServiceOptions& options)
                                 .arg(options.ListenAddress.toString())
                                 .arg(options.ListenPort)
                                 .toStdString());
+}
+
+TServiceCore::~TServiceCore()
+{
+    // Checks still queued resume their connections; only then may the
+    // daemon go.
+    FChecks.Stop();
+    FDaemon.reset();
 }
 
 quint16 TServiceCore::Port() const
@@ -486,6 +582,21 @@ MHD_Result TServiceCore::FinishUpload(MHD_Connection* connection, TExchange& exc
                            QStringLiteral("too many uploads at once; try again shortly"), nullptr,
                            TAfterReply::Close);
 
+    if (exchange.Check == TExchange::TCheck::Done) {
+        if (exchange.CheckStatus != MHD_HTTP_OK)
+            return AnswerError(connection, exchange, exchange.CheckStatus, exchange.CheckMessage);
+        const QString& name = exchange.CheckMessage;
+        exchange.LogEntry.insert(QStringLiteral("image"), name);
+        exchange.LogEntry.insert(QStringLiteral("bytes"), exchange.StoredBytes);
+        // The host passed IsSafeHost, so it needs no escaping; slashes are
+        // escaped as the reply has always been written.
+        const QByteArray reply = "{\"status\":\"success\",\"url\":\"http:\\/\\/" + exchange.Host +
+                                 "\\/i\\/" + name.toLatin1() + "\"}";
+        return Answer(connection, exchange, MHD_HTTP_OK, JsonType, reply);
+    }
+    if (exchange.Check == TExchange::TCheck::Running)
+        return MHD_YES;
+
     TFormFile file;
     try {
         file = ReadFormFile(exchange.Body, exchange.Boundary, "file");
@@ -493,33 +604,39 @@ MHD_Result TServiceCore::FinishUpload(MHD_Connection* connection, TExchange& exc
         return AnswerError(connection, exchange, MHD_HTTP_BAD_REQUEST,
                            QString::fromUtf8(error.what()));
     }
+    // The body stays with the exchange, which the library keeps until the
+    // connection has been resumed and answered.
+    exchange.Check = TExchange::TCheck::Running;
+    MHD_suspend_connection(connection);
+    FChecks.Post([this, connection, &exchange, picture = file.Data] {
+        CheckAndStore(exchange, picture);
+        exchange.Check = TExchange::TCheck::Done;
+        MHD_resume_connection(connection);
+    });
+    return MHD_YES;
+}
+
+void TServiceCore::CheckAndStore(TExchange& exchange, QByteArrayView picture)
+{
     try {
         // Bytes after the picture's end are no part of it and would be served
         // to whoever opens the link; only the picture is kept.
-        file.Data.truncate(qsizetype(CheckPng(file.Data)));
+        picture.truncate(qsizetype(CheckPng(picture)));
+        exchange.CheckMessage = FStore.Save(picture);
+        exchange.CheckStatus = MHD_HTTP_OK;
+        exchange.StoredBytes = picture.size();
     } catch (const EPngError& error) {
-        return AnswerError(connection, exchange, MHD_HTTP_UNSUPPORTED_MEDIA_TYPE,
-                           QString::fromUtf8(error.what()));
-    }
-
-    QString name;
-    try {
-        name = FStore.Save(file.Data);
+        exchange.CheckStatus = MHD_HTTP_UNSUPPORTED_MEDIA_TYPE;
+        exchange.CheckMessage = QString::fromUtf8(error.what());
     } catch (const EStorageError& error) {
         std::fprintf(stderr, "vorantu-service: %s\n", error.what());
-        return AnswerError(connection, exchange, MHD_HTTP_INTERNAL_SERVER_ERROR,
-                           QStringLiteral("the picture could not be stored"));
+        exchange.CheckStatus = MHD_HTTP_INTERNAL_SERVER_ERROR;
+        exchange.CheckMessage = QStringLiteral("the picture could not be stored");
+    } catch (...) {
+        exchange.CheckStatus = MHD_HTTP_INTERNAL_SERVER_ERROR;
+        exchange.CheckMessage = QStringLiteral("the picture could not be checked");
     }
-    exchange.LogEntry.insert(QStringLiteral("image"), name);
-    exchange.LogEntry.insert(QStringLiteral("bytes"), qint64(file.Data.size()));
-
-    // The host passed IsSafeHost, so it needs no escaping; slashes are
-    // escaped as the reply has always been written.
-    const QByteArray reply = "{\"status\":\"success\",\"url\":\"http:\\/\\/" + exchange.Host +
-                             "\\/i\\/" + name.toLatin1() + "\"}";
-    exchange.Body.clear();
-    exchange.Body.squeeze();
-    return Answer(connection, exchange, MHD_HTTP_OK, JsonType, reply);
+    exchange.Body = QByteArray();
 }
 
 MHD_Result TServiceCore::ServeImage(MHD_Connection* connection, TExchange& exchange)

@@ -1,6 +1,7 @@
 #include "app/Controller.h"
 
 #include "app/ColorCard.h"
+#include "app/Feedback.h"
 #include "app/MainControls.h"
 #include "app/RecordControl.h"
 #include "capture/Area.h"
@@ -44,10 +45,13 @@ TController::TController(TPlatform& platform, TMainControls& controls, TFrmSize&
 {
     FRtOcr = new TRtOcr(this);
     FRtOcr->setObjectName(QStringLiteral("RtOcr"));
+    FFeedback = new TFeedback(this);
     FCapture = std::make_unique<TCapture>(*FPlatform.Screen, *FPlatform.Windows);
     FRecord = std::make_unique<TRecordControl>(
         FControls, *FCapture, [this] { return FFrmArea.get(); }, this);
     FloatList = std::make_unique<TFloatList>(floatOwner);
+    connect(FRecord.get(), &TRecordControl::RecordingChanged, this, &TController::RecordingChanged);
+    connect(FRecord.get(), &TRecordControl::Recorded, FFeedback, &TFeedback::Recorded);
 }
 
 TController::~TController()
@@ -198,6 +202,7 @@ void TController::BitmapToTXTFileCompleted(const RtOcr::TResult& result)
                     QStringLiteral("%1: %2").arg(fileName, file.errorString()).toStdString());
             if (FControls.ChkSound3->isChecked())
                 PlaySound();
+            FFeedback->Recognised(fileName, QString::fromUtf8(text));
         }
     } catch (const std::exception& e) {
         // A recognised text that cannot be written is reported, not lost silently.
@@ -311,23 +316,28 @@ bool TController::Deliver(int destination, const QImage& bitmap, const QRect& re
                           const TBusy& busy)
 {
     try {
+        QString fileName;
         switch (destination) {
         case CaptureDestination::Png:
-            BitmapToPNGFile(bitmap, FControls.NewFilename(QStringLiteral("png")));
+            fileName = FControls.NewFilename(QStringLiteral("png"));
+            BitmapToPNGFile(bitmap, fileName);
             break;
         case CaptureDestination::Jpg:
-            BitmapToJPGFile(bitmap, FControls.NewFilename(QStringLiteral("jpg")),
+            fileName = FControls.NewFilename(QStringLiteral("jpg"));
+            BitmapToJPGFile(bitmap, fileName,
                             std::uint8_t(qBound(0, QualityOf(FControls.ChkJPEG_qual), 100)));
             break;
         case CaptureDestination::Gif:
-            BitmapToGIFFile(bitmap, FControls.NewFilename(QStringLiteral("gif")));
+            fileName = FControls.NewFilename(QStringLiteral("gif"));
+            BitmapToGIFFile(bitmap, fileName);
             break;
         case CaptureDestination::Bmp:
-            BitmapToBMPFile(bitmap, FControls.NewFilename(QStringLiteral("bmp")));
+            fileName = FControls.NewFilename(QStringLiteral("bmp"));
+            BitmapToBMPFile(bitmap, fileName);
             break;
         case CaptureDestination::WebP:
-            BitmapToWebPFile(bitmap, FControls.NewFilename(QStringLiteral("webp")),
-                             QualityOf(FControls.ChkWebP_qual));
+            fileName = FControls.NewFilename(QStringLiteral("webp"));
+            BitmapToWebPFile(bitmap, fileName, QualityOf(FControls.ChkWebP_qual));
             break;
         case CaptureDestination::Clipboard:
             BitmapToClipboard(bitmap);
@@ -351,8 +361,20 @@ bool TController::Deliver(int destination, const QImage& bitmap, const QRect& re
         if (FControls.ChkSound3->isChecked())
             PlaySound();
         // The upload runs its own event loop; the controller stays busy meanwhile.
-        if (destination == CaptureDestination::Upload && CaptureUpload(bitmap, &FWindow).isEmpty())
-            return false;
+        if (destination == CaptureDestination::Upload) {
+            if (EnsureUploadServer && !EnsureUploadServer())
+                return false;
+            const QString link = CaptureUpload(bitmap, &FWindow);
+            if (link.isEmpty())
+                return false;
+            FFeedback->Uploaded(link, bitmap);
+        } else if (!fileName.isEmpty()) {
+            FFeedback->Saved(fileName, bitmap);
+        } else if (destination == CaptureDestination::Clipboard) {
+            FFeedback->Copied(bitmap);
+        } else if (destination == CaptureDestination::Printer) {
+            FFeedback->Printed(bitmap);
+        }
     } catch (const std::exception& e) {
         FControls.ShowFailure(QString::fromUtf8(e.what()));
         return false;

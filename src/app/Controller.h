@@ -7,12 +7,14 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <functional>
 #include <memory>
 
 class QWidget;
 class TAreaOwner;
 class TCapture;
 class TFloatList;
+class TFeedback;
 class TFloatOwner;
 class TFrmArea;
 class TFrmEditor;
@@ -55,6 +57,15 @@ public:
     // Back to full screen without closing anything (the area window closes itself).
     void AreaClosed();
     TFrmArea* RegionWindow() const { return FFrmArea.get(); }
+    TFeedback* Feedback() const { return FFeedback; }
+
+    // Asked before an upload; true when an upload server is set (it may
+    // ask the user for one first). Without it uploads go to the stored host.
+    std::function<bool()> EnsureUploadServer;
+
+signals:
+    // A recorder came into being (true) or went (false).
+    void RecordingChanged(bool recording);
 
 private:
     TBusy MakeBusy() { return std::make_shared<TBusyToken>(FHolders); }
@@ -86,4 +97,5 @@ private:
     QPointer<TFrmEditor> FFrmEditor;
     // Loads its models on the first recognition, not here.
     TRtOcr* FRtOcr;
+    TFeedback* FFeedback;
 };

@@ -4,6 +4,9 @@
 #include "app/AutoStart.h"
 #include "app/ColorCard.h"
 #include "app/Controller.h"
+#include "app/Feedback.h"
+#include "app/Manual.h"
+#include "app/ServerDialog.h"
 #include "capture/HotKey.h"
 #include "capture/Size.h"
 #include "platform/NativeWindow.h"
@@ -20,9 +23,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 TFrmVorantu::TFrmVorantu(TPlatform& platform, bool install)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -46,7 +51,25 @@ TFrmVorantu::TFrmVorantu(TPlatform& platform, bool install)
     TrayIcon = new QSystemTrayIcon(windowIcon(), this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
     TrayIcon->setToolTip(QStringLiteral("Vorantu"));
-    TrayIcon->setContextMenu(FControls->Menu);
+    // Capture comes first, where users of every tray tool look for it; the
+    // window's own menu follows unchanged.
+    FTrayMenu = new QMenu(this);
+    FTrayMenu->setObjectName(QStringLiteral("TrayMenu"));
+    NCapture = FTrayMenu->addAction(QStringLiteral("지금 캡쳐"));
+    NCapture->setObjectName(QStringLiteral("NCapture"));
+    NStopRec = FTrayMenu->addAction(QStringLiteral("녹화 중지"));
+    NStopRec->setObjectName(QStringLiteral("NStopRec"));
+    NStopRec->setVisible(false);
+    FTrayMenu->addSeparator()->setObjectName(QStringLiteral("N20"));
+    FTrayMenu->addActions(FControls->Menu->actions());
+    FTrayMenu->setToolTipsVisible(true);
+    TranslateComponent(FTrayMenu);
+    TmrDelay = new QTimer(this);
+    TmrDelay->setObjectName(QStringLiteral("TmrDelay"));
+    TmrDelay->setInterval(1000);
+    connect(TmrDelay, &QTimer::timeout, this, &TFrmVorantu::TmrDelayTimer);
+    connect(NCapture, &QAction::triggered, this, &TFrmVorantu::NCaptureClick);
+    TrayIcon->setContextMenu(FTrayMenu);
     connect(TrayIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
@@ -67,6 +90,13 @@ TFrmVorantu::TFrmVorantu(TPlatform& platform, bool install)
         QMetaObject::invokeMethod(FFrmHotKey, &TFrmHotKey::Initialize, Qt::QueuedConnection);
     FFrmSize = new TFrmSize(this);
     FController = new TController(FPlatform, *FControls, *FFrmSize, *this, *this, *this);
+    FController->EnsureUploadServer = [this] {
+        return EnsureUploadServer();
+    };
+    connect(FController, &TController::RecordingChanged, this, &TFrmVorantu::SetRecordingState);
+    connect(NStopRec, &QAction::triggered, this, &TFrmVorantu::RecordStop);
+    connect(FControls->N17, &QAction::triggered, this, &TFrmVorantu::N17Click);
+    connect(FControls->N18, &QAction::triggered, this, &TFrmVorantu::N18Click);
 
     connect(FControls->ChkArea, &QComboBox::currentIndexChanged, FController,
             &TController::ChkAreaChange);
@@ -83,6 +113,12 @@ TFrmVorantu::TFrmVorantu(TPlatform& platform, bool install)
     FController->ChkAreaChange();
     FControls->ChkSaveToChange();
 
+    // With no web service set there is nobody to call: the hint is final now.
+    if (!WebServiceSet()) {
+        TrayIcon->setToolTip(Translate(windowTitle()) + QLatin1Char(' ') +
+                             VersionText(QStringLiteral("%d.%d.%d")));
+        return;
+    }
     // Until the start-up call of the web service has answered (up to six
     // attempts ten seconds apart), the tray hint reads "Vorantu".
     CheckUpdate(
@@ -166,6 +202,8 @@ QString TFrmVorantu::WebPQualityText() const
 
 QString TFrmVorantu::ProductPageAddress() const
 {
+    if (!WebServiceSet())
+        return LocalManualAddress(FControls->Language);
     return ServiceAddress(QStringLiteral("/vorantu?v=") + Version4());
 }
 
@@ -180,6 +218,7 @@ void TFrmVorantu::ChkLang()
         TranslateComponent(region);
     TranslateComponent(FFrmHotKey);
     TranslateComponent(FFrmSize);
+    TranslateComponent(FTrayMenu);
     ApplyTitles(Version4());
 }
 
@@ -228,6 +267,7 @@ void TFrmVorantu::N4Click()
     FControls->FSavePath = QDir::cleanPath(dialog.selectedFiles().first());
     TConfig config(ProgramConfigPath);
     WriteSetting(config, Setting::Path, FControls->FSavePath);
+    FControls->ShowSavePath();
 }
 
 // Quits after the user confirms.
@@ -305,4 +345,86 @@ void TFrmVorantu::closeEvent(QCloseEvent* event)
     // Leave the event loop once the current handler (maybe a command whose
     // reply is still to be written) has returned.
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+// The tray's Capture: the trigger of the hot key, after the chosen delay. A
+// running recording stops at once.
+void TFrmVorantu::NCaptureClick()
+{
+    if (IsRecording()) {
+        Start();
+        return;
+    }
+    if (TmrDelay->isActive())
+        return;
+    FDelayLeft = FControls->CaptureDelaySeconds();
+    if (FDelayLeft <= 0) {
+        // From the event loop, so the menu has left the screen first.
+        QTimer::singleShot(0, this, &TFrmVorantu::Start);
+        return;
+    }
+    FTrayHint = TrayIcon->toolTip();
+    TrayIcon->setToolTip(Translate(QStringLiteral("%s초 후 캡쳐"))
+                             .replace(QLatin1String("%s"), QString::number(FDelayLeft)));
+    TmrDelay->start();
+}
+
+void TFrmVorantu::TmrDelayTimer()
+{
+    if (--FDelayLeft > 0) {
+        TrayIcon->setToolTip(Translate(QStringLiteral("%s초 후 캡쳐"))
+                                 .replace(QLatin1String("%s"), QString::number(FDelayLeft)));
+        return;
+    }
+    TmrDelay->stop();
+    TrayIcon->setToolTip(FTrayHint);
+    Start();
+}
+
+// While a recorder exists the tray icon carries a red dot and its menu
+// offers to stop, so a recording with the window hidden is never invisible.
+void TFrmVorantu::SetRecordingState(bool recording)
+{
+    NStopRec->setVisible(recording);
+    if (!TrayIcon)
+        return;
+    if (!recording) {
+        TrayIcon->setIcon(windowIcon());
+        TrayIcon->setToolTip(FTrayHint);
+        return;
+    }
+    QPixmap icon = windowIcon().pixmap(64, 64);
+    {
+        QPainter painter(&icon);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::white, 4));
+        painter.setBrush(QColor(220, 0, 0));
+        painter.drawEllipse(QRect(30, 30, 32, 32));
+    }
+    TrayIcon->setIcon(QIcon(icon));
+    FTrayHint = TrayIcon->toolTip();
+    TrayIcon->setToolTip(
+        Translate(QStringLiteral("녹화 중 – 트레이 메뉴의 \"녹화 중지\" 또는 단축키로 멈춥니다.")));
+}
+
+// The upload server dialog.
+void TFrmVorantu::N17Click()
+{
+    TFrmServer dialog(this);
+    dialog.exec();
+}
+
+// The manual shipped with the program, whatever service is set.
+void TFrmVorantu::N18Click()
+{
+    ShellOpen(LocalManualAddress(FControls->Language));
+}
+
+bool TFrmVorantu::EnsureUploadServer()
+{
+    if (UploadServerSet())
+        return true;
+    TFrmServer dialog(this);
+    dialog.exec();
+    return UploadServerSet();
 }

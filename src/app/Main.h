@@ -10,7 +10,9 @@
 #include <QRect>
 #include <QWidget>
 
+class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 class TController;
 class TFrmHotKey;
 class TFrmSize;
@@ -57,6 +59,8 @@ public:
     QString ProductPageAddress() const;
     QString HelpPageAddress(const QString& query) const;
     QSystemTrayIcon* Tray() const { return TrayIcon; }
+    QMenu* TrayMenu() const { return FTrayMenu; }
+    TController* Controller() const { return FController; }
 
     // Opens the product page (the credit line and its menu item).
     void LblCopyrightClick();
@@ -75,6 +79,12 @@ private:
     void N10Click();
     void BtnOpenDirClick();
     void ApplyTitles(const QString& version);
+    void NCaptureClick();
+    void TmrDelayTimer();
+    void SetRecordingState(bool recording);
+    void N17Click();
+    void N18Click();
+    bool EnsureUploadServer();
 
     TPlatform& FPlatform;
     bool FCanClose = false;
@@ -86,4 +96,13 @@ private:
     // Deleted before the components it reads.
     TController* FController = nullptr;
     QSystemTrayIcon* TrayIcon = nullptr;
+    // The tray's menu: Capture and Stop recording, then the window's menu.
+    QMenu* FTrayMenu = nullptr;
+    QAction* NCapture = nullptr;
+    QAction* NStopRec = nullptr;
+    // Counts a delayed tray capture down, one tick a second.
+    QTimer* TmrDelay = nullptr;
+    int FDelayLeft = 0;
+    // The tray hint to return to after a countdown or a recording.
+    QString FTrayHint;
 };

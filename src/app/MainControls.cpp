@@ -2,7 +2,10 @@
 
 #include "app/AutoStart.h"
 #include "app/ColorCard.h"
+#include "app/Manual.h"
+#include "app/OcrChoice.h"
 #include "app/RecordControl.h"
+#include "app/ServerDialog.h"
 #include "output/Save.h"
 #include "services/Config.h"
 #include "services/MessageBox.h"
@@ -10,8 +13,10 @@
 #include "services/Translate.h"
 #include "services/Update.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -174,8 +179,12 @@ void TMainControls::BuildControls(TScreen& screen)
             [](int index) { Store(Setting::JpegQuality, index); });
     connect(ChkWebP_qual, &QComboBox::currentIndexChanged, this,
             [](int index) { Store(Setting::WebpQuality, index); });
-    connect(ChkOCR_lang, &QComboBox::currentIndexChanged, this,
-            [](int index) { Store(Setting::LanguageOcr, index); });
+    connect(ChkOCR_lang, &QComboBox::currentIndexChanged, this, [this](int index) {
+        Store(Setting::LanguageOcr, index);
+        if (index >= 0 && index < Languages.size())
+            Store(Setting::OcrLanguage, Languages.at(index).DisplayName);
+        ChkOCR_lang->setToolTip(ChkOCR_lang->currentText());
+    });
 
     // A right click on the background or a label opens the menu; a left
     // click on the credit line opens the product page.
@@ -201,6 +210,12 @@ void TMainControls::BuildMenu()
     ChkSound3 = AddCheckItem(n3, "ChkSound3", QStringLiteral("캡쳐 후 소리"));
     ChkMouse = AddCheckItem(n14, "ChkMouse", QStringLiteral("마우스 커서 포함"));
     ChkAutoCopy = AddCheckItem(n14, "ChkAutoCopy", QStringLiteral("클립보드 자동복사"));
+    QMenu* n19 = AddSubMenu(n14, "N19", QStringLiteral("지연 시간"));
+    DelayItems << AddCheckItem(n19, "ChkDelay0", QStringLiteral("지연 없음"))
+               << AddCheckItem(n19, "ChkDelay3", QStringLiteral("3초"))
+               << AddCheckItem(n19, "ChkDelay5", QStringLiteral("5초"))
+               << AddCheckItem(n19, "ChkDelay10", QStringLiteral("10초"));
+    ChkNotify = AddCheckItem(n14, "ChkNotify", QStringLiteral("캡쳐 알림"));
 
     QMenu* n6 = AddSubMenu(Menu, "N6", QStringLiteral("녹화 설정"));
     QMenu* n13 = AddSubMenu(n6, "N13", QStringLiteral("최대 녹화시간"));
@@ -233,6 +248,11 @@ void TMainControls::BuildMenu()
     Menu->addSeparator()->setObjectName(QStringLiteral("N8"));
     N9 = AddItem(Menu, "N9", CreditLine);
     N10 = AddItem(Menu, "N10", QStringLiteral("종료하기"));
+    Menu->addSeparator()->setObjectName(QStringLiteral("N16"));
+    N17 = AddItem(Menu, "N17", QStringLiteral("업로드 서버 설정…"));
+    N18 = AddItem(Menu, "N18", QStringLiteral("사용 설명서"));
+    // Where files go shows on the folder items.
+    Menu->setToolTipsVisible(true);
 
     const QList<QAction*> sounds = {ChkSound1, ChkSound2, ChkSound3};
     for (QAction* item : sounds)
@@ -248,17 +268,19 @@ void TMainControls::BuildMenu()
         connect(item, &QAction::triggered, this, [this, item] {
             GroupClick(item, RecLimitItems, Setting::RecordLimit, QStringLiteral("ChkRecLimit"));
         });
+    for (QAction* item : DelayItems)
+        connect(item, &QAction::triggered, this, [this, item] {
+            GroupClick(item, DelayItems, Setting::CaptureDelay, QStringLiteral("ChkDelay"));
+        });
     for (QAction* item : LangItems)
         connect(item, &QAction::triggered, this,
                 [this, item] { SetLanguage(item->objectName().mid(7).toLower()); });
 
     // The action has already flipped its own tick.
     const std::pair<QAction*, const TSetting<bool>*> toggles[] = {
-        {ChkMouse, &Setting::Mouse},
-        {ChkAutoCopy, &Setting::AutoCopy},
-        {ChkMouse_Rec, &Setting::MouseRec},
-        {ChkAudio, &Setting::Audio},
-        {ChkLog, &Setting::FfmpegLog}};
+        {ChkMouse, &Setting::Mouse},        {ChkAutoCopy, &Setting::AutoCopy},
+        {ChkMouse_Rec, &Setting::MouseRec}, {ChkAudio, &Setting::Audio},
+        {ChkLog, &Setting::FfmpegLog},      {ChkNotify, &Setting::Notify}};
     for (const auto& [item, setting] : toggles) {
         QAction* action = item;
         const TSetting<bool>* stored = setting;
@@ -312,9 +334,16 @@ void TMainControls::LoadConfig()
         ChkOCR_lang->clear();
         for (const RtOcr::TLanguage& language : Languages)
             ChkOCR_lang->addItem(language.DisplayName);
-        const int index = ReadSetting(config, Setting::LanguageOcr);
-        if (index >= 0 && index < ChkOCR_lang->count())
-            ChkOCR_lang->setCurrentIndex(index);
+        QString uiLanguage = ReadSetting(config, Setting::Language);
+        if (!LanguageCodes.contains(uiLanguage))
+            uiLanguage = QStringLiteral("en");
+        const bool indexStored = config.Exists(QLatin1String(Setting::LanguageOcr.Name));
+        ChkOCR_lang->setCurrentIndex(ChooseOcrLanguage(
+            Languages, ReadSetting(config, Setting::OcrLanguage),
+            indexStored ? ReadSetting(config, Setting::LanguageOcr) : -1, uiLanguage));
+        // The box is narrow; its list and its hint show whole names.
+        ChkOCR_lang->view()->setMinimumWidth(ChkOCR_lang->view()->sizeHintForColumn(0) + 24);
+        ChkOCR_lang->setToolTip(ChkOCR_lang->currentText());
     } catch (const std::exception&) {
         Languages.clear();
         ChkOCR_lang->clear();
@@ -331,6 +360,11 @@ void TMainControls::LoadConfig()
     ChkAutoCopy->setChecked(ReadSetting(config, Setting::AutoCopy));
     ChkRegStart->setChecked(IsAutoStart(QStringLiteral("Vorantu")));
     ChkLog->setChecked(ReadSetting(config, Setting::FfmpegLog));
+    ChkNotify->setChecked(ReadSetting(config, Setting::Notify));
+    const int delay = ReadSetting(config, Setting::CaptureDelay);
+    for (QAction* item : DelayItems)
+        item->setChecked(item->objectName() == QStringLiteral("ChkDelay%1").arg(delay));
+    ShowSavePath();
 
     {
         const QSignalBlocker blockArea(ChkArea);
@@ -473,5 +507,24 @@ void TMainControls::ShowFailure(const QString& message)
 
 QString TMainControls::HelpPageAddress(const QString& query) const
 {
+    if (!WebServiceSet())
+        return LocalManualAddress(Language, ManualTopic(query));
     return ServiceAddress(QStringLiteral("/help") + query);
+}
+
+int TMainControls::CaptureDelaySeconds() const
+{
+    for (QAction* item : DelayItems) {
+        if (item->isChecked())
+            return item->objectName().mid(8).toInt();
+    }
+    return 0;
+}
+
+void TMainControls::ShowSavePath()
+{
+    const QString path = QDir::toNativeSeparators(FSavePath);
+    BtnOpenDir->setToolTip(path);
+    N12->setToolTip(path);
+    N4->setToolTip(path);
 }

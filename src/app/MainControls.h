@@ -84,6 +84,10 @@ public:
     void ShowFailure(const QString& message);
     QString HelpPageAddress(const QString& query) const;
     void PopupAtCursor();
+    // The tray Capture item's ticked delay in seconds; 0 for none.
+    int CaptureDelaySeconds() const;
+    // Shows the save folder's path on the items that open and set it.
+    void ShowSavePath();
 
     // The text recognition languages behind ChkOCR_lang.
     RtOcr::TLanguages Languages;
@@ -127,6 +131,10 @@ public:
     QAction* ChkRegStart;
     QAction* N9;
     QAction* N10;
+    QList<QAction*> DelayItems;
+    QAction* ChkNotify;
+    QAction* N17; // the upload server dialog
+    QAction* N18; // the manual shipped with the program
 
 signals:
     // A left click on the credit line.

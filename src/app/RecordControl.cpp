@@ -68,6 +68,8 @@ void TRecordControl::RecordStart(TBusy busy)
     options.Output = output;
     options.LimitSeconds = FControls.RecordLimitSeconds();
     FRecorder = new TRecorder(options, this);
+    FLastTime.clear();
+    emit RecordingChanged(true);
     if (FControls.ChkArea->currentIndex() == CaptureArea::Region && FRegionWindow())
         FRecorder->Start(FCapture, [this] {
             TFrmArea* region = FRegionWindow();
@@ -92,12 +94,14 @@ void TRecordControl::TmrRecTimer()
     TFrmArea* region = FRegionWindow();
     if (FRecorder->IsRunning()) {
         const QString time = FRecorder->RecTime().left(8);
+        FLastTime = time;
         FControls.LvlRecTime->setText(time);
         if (region)
             region->SetRecTime(time, true);
         return;
     }
     TmrRec->stop();
+    const QString output = FRecorder->Options().Output;
     FRecorder->deleteLater();
     FRecorder = nullptr;
     FControls.ChkArea->setEnabled(true);
@@ -106,4 +110,8 @@ void TRecordControl::TmrRecTimer()
     if (region)
         region->SetRecTime(QStringLiteral("00:00:00"), false);
     FBusy.reset();
+    emit RecordingChanged(false);
+    // A start that failed leaves no file (or an empty one) to speak of.
+    if (QFileInfo(output).size() > 0)
+        emit Recorded(output, FLastTime.isEmpty() ? QStringLiteral("00:00:00") : FLastTime);
 }

@@ -40,6 +40,12 @@ public:
     // Asks the encoder to finish its file; the clock stops once it has.
     void RecordStop();
 
+signals:
+    // A recorder came into being (true) or went (false).
+    void RecordingChanged(bool recording);
+    // A recording's file is complete; `length` as the clock showed it last.
+    void Recorded(const QString& fileName, const QString& length);
+
 private:
     void TmrRecTimer();
 
@@ -50,4 +56,5 @@ private:
     // The running recording; deleted (later) once its encoder has ended.
     TRecorder* FRecorder = nullptr;
     TBusy FBusy;
+    QString FLastTime;
 };

@@ -98,6 +98,14 @@ inline constexpr TSetting<int>     HotKey       {"hotkey",       [] { return 44;
 // service.
 inline constexpr TSetting<QString> UploadHost   {"upload_host",  [] { return QStringLiteral("img.dastrane.example"); }};
 inline constexpr TSetting<QString> ServiceUrl   {"service_url",  [] { return QStringLiteral("http://www.dastrane.example"); }};
+// A desktop notification after each capture; the tray Capture item's
+// delay in seconds; and the recognition language by its fixed English name,
+// which keeps naming the same language when recognition data is added or
+// removed ("language_ocr" is an index into that changing list and is kept
+// beside it for older versions).
+inline constexpr TSetting<bool>    Notify       {"notify",        [] { return true; }};
+inline constexpr TSetting<int>     CaptureDelay {"capture_delay", [] { return 0; }, [](int v) { return v == 0 || v == 3 || v == 5 || v == 10; }};
+inline constexpr TSetting<QString> OcrLanguage  {"ocr_language",  [] { return QString(); }};
 // clang-format on
 } // namespace Setting
 

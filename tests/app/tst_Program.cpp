@@ -131,6 +131,7 @@ private slots:
                            QSettings::IniFormat);
         settings.setValue("path", save);
         settings.setValue("sound", 1);
+        settings.setValue("notify", 0);
     }
 
     void SecondStartBringsTheFirstForward()

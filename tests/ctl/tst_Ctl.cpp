@@ -49,6 +49,7 @@ private slots:
                            QSettings::IniFormat);
         settings.setValue("path", SaveFolder());
         settings.setValue("sound", 1);
+        settings.setValue("notify", 0);
     }
 
     void WithoutInstance_data()

@@ -60,6 +60,9 @@ private slots:
         QCOMPARE(ReadSetting(config, Setting::Path), QDir::homePath() + "/Desktop");
         QCOMPARE(ReadSetting(config, Setting::Language), GetUserLanguage().left(2));
         QVERIFY(!QFile::exists(ConfigFile()));
+        QCOMPARE(ReadSetting(config, Setting::Notify), true);
+        QCOMPARE(ReadSetting(config, Setting::CaptureDelay), 0);
+        QCOMPARE(ReadSetting(config, Setting::OcrLanguage), QString());
     }
 
     void ValuesRoundTrip()

@@ -50,12 +50,19 @@ private slots:
             QString::fromUtf8(bytes.mid(3)).split("\r\n\r\n", Qt::SkipEmptyParts);
         // The first 68 rows are fixed; new texts are appended after them.
         QVERIFY(blocks.size() >= 68);
+        QHash<QString, int> entryOfText;
         for (int i = 0; i < blocks.size(); ++i) {
             const QStringList lines = blocks[i].split("\r\n");
             QStringList codes;
             for (const QString& line : lines) {
                 QVERIFY2(line.contains('='), qPrintable(line));
                 codes << line.section('=', 0, 0);
+                // The lookup goes by text: a text of an added entry that
+                // another entry also holds would translate into the wrong one.
+                const QString text = line.section('=', 1);
+                const int other = entryOfText.value(text, i);
+                QVERIFY2(i < 68 || other == i, qPrintable(text));
+                entryOfText.insert(text, i);
             }
             QCOMPARE(codes, i == 0 ? BlockOrderFirst : BlockOrderOthers);
         }

@@ -24,6 +24,8 @@ protected:
         TConfig config(ProgramConfigPath);
         WriteSetting(config, Setting::Path, FSave);
         WriteSetting(config, Setting::Sound, 1);
+        // Notifications would cover parts of the screen the tests compare.
+        WriteSetting(config, Setting::Notify, false);
         if (more)
             more(config);
         FPlatform = LoadPlatform();

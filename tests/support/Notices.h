@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
+#include <QTest>
 
 // What the test desktop's notification daemon (dunst on the private session
 // bus) has shown, read back with dunstctl.
@@ -57,3 +61,44 @@ inline void ClickNewestNotice()
 {
     Dunstctl({QStringLiteral("action"), "0"});
 }
+
+// A session bus of its own with no notification service on it and nothing
+// to activate one.
+class TEmptyBus
+{
+public:
+    TEmptyBus()
+    {
+        QFile config(FFolder.filePath("bus.conf"));
+        config.open(QIODevice::WriteOnly);
+        config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                     "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
+                     "busconfig.dtd\"><busconfig><type>session</type><listen>unix:path=" +
+                     FFolder.filePath("socket").toUtf8() +
+                     "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
+                     "send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                     "<allow own=\"*\"/></policy></busconfig>");
+        config.close();
+        FDaemon.start("dbus-daemon",
+                      {"--nofork", "--nopidfile", "--config-file=" + FFolder.filePath("bus.conf")});
+        FDaemon.waitForStarted(5000);
+    }
+    ~TEmptyBus()
+    {
+        FDaemon.terminate();
+        FDaemon.waitForFinished(5000);
+    }
+    QString Address() const { return "unix:path=" + FFolder.filePath("socket"); }
+    bool WaitListening() const
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!QFile::exists(FFolder.filePath("socket")) && clock.elapsed() < 5000)
+            QTest::qWait(20);
+        return QFile::exists(FFolder.filePath("socket"));
+    }
+
+private:
+    QTemporaryDir FFolder;
+    QProcess FDaemon;
+};
