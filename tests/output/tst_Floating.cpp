@@ -142,7 +142,7 @@ private slots:
         // The rectangle is physical pixels, whatever scale Qt applies.
         QTRY_COMPARE(WindowOriginOnScreen(form), std::optional<QPoint>(rect.topLeft()));
         QTRY_COMPARE(FPlatform.Windows->VisibleFrame(form->winId()), std::optional<QRect>(rect));
-        QCOMPARE(form->frameGeometry(), form->geometry());
+        QTRY_COMPARE(form->frameGeometry(), form->geometry());
         QCOMPARE(form->Picture(), picture);
         // 1:1; the outermost pixels carry the frame that stands in for a
         // shadow, as wide as one pixel at 96 DPI.
