@@ -81,22 +81,47 @@ qreal TEditorCanvas::Scale() const
     return FZoom / devicePixelRatioF();
 }
 
+QPointF TEditorCanvas::GridOffset(const QPointF& origin)
+{
+    // Where the widget starts between two physical pixels (at fractional
+    // scales), the picture starts on the nearest one, so no pixel of it is
+    // ever resampled.
+    return QPointF(std::round(origin.x()) - origin.x(), std::round(origin.y()) - origin.y());
+}
+
+QPointF TEditorCanvas::Offset() const
+{
+    return GridOffset(mapTo(window(), QPointF(0, 0)) * devicePixelRatioF());
+}
+
 void TEditorCanvas::UpdateSize()
 {
     FDpr = devicePixelRatioF();
-    setFixedSize(qMax(1, qRound(FCrop.width() * Scale())),
-                 qMax(1, qRound(FCrop.height() * Scale())));
+    // Room for the shift onto whole physical pixels where the scale is fractional.
+    const qreal spare = std::floor(FDpr) == FDpr ? 0 : 1;
+    setFixedSize(qMax(1, int(std::ceil((FCrop.width() * FZoom + spare) / FDpr))),
+                 qMax(1, int(std::ceil((FCrop.height() * FZoom + spare) / FDpr))));
     update();
 }
 
 QPointF TEditorCanvas::ToPicture(const QPointF& at) const
 {
-    return at / Scale() + QPointF(FCrop.topLeft());
+    return ToPicture(at, Offset());
 }
 
 QPointF TEditorCanvas::ToCanvas(const QPointF& at) const
 {
-    return (at - QPointF(FCrop.topLeft())) * Scale();
+    return ToCanvas(at, Offset());
+}
+
+QPointF TEditorCanvas::ToPicture(const QPointF& at, const QPointF& offset) const
+{
+    return (at * devicePixelRatioF() - offset) / FZoom + QPointF(FCrop.topLeft());
+}
+
+QPointF TEditorCanvas::ToCanvas(const QPointF& at, const QPointF& offset) const
+{
+    return ((at - QPointF(FCrop.topLeft())) * FZoom + offset) / devicePixelRatioF();
 }
 
 void TEditorCanvas::SetZoom(qreal zoom)
@@ -291,16 +316,23 @@ void TEditorCanvas::paintEvent(QPaintEvent* event)
     }
     QPainter painter(this);
     const QRect exposed = event->rect();
-    const qreal scale = Scale();
+    const qreal dpr = devicePixelRatioF();
+    // From the device this paint goes to (the window, or a grab).
+    const QTransform device = painter.deviceTransform();
+    const QPointF offset = GridOffset(QPointF(device.dx(), device.dy()));
+    if (!offset.isNull())
+        painter.fillRect(exposed, palette().dark());
     // Only the exposed part of the picture is drawn: at 4K a drag repaints a
     // few hundred pixels, not the whole picture.
-    const QRect source =
-        QRectF(ToPicture(exposed.topLeft()), ToPicture(exposed.bottomRight() + QPoint(1, 1)))
-            .toAlignedRect()
-            .adjusted(-1, -1, 1, 1) &
-        FCrop;
+    const QRect source = QRectF(ToPicture(exposed.topLeft(), offset),
+                                ToPicture(exposed.bottomRight() + QPoint(1, 1), offset))
+                             .toAlignedRect()
+                             .adjusted(-1, -1, 1, 1) &
+                         FCrop;
     painter.save();
-    painter.scale(scale, scale);
+    painter.scale(1 / dpr, 1 / dpr);
+    painter.translate(offset);
+    painter.scale(FZoom, FZoom);
     painter.translate(-QPointF(FCrop.topLeft()));
     if (FZoom < 1)
         painter.setRenderHint(QPainter::SmoothPixmapTransform);

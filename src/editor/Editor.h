@@ -85,6 +85,11 @@ private:
         QRect Crop;
     };
     qreal Scale() const;
+    static QPointF GridOffset(const QPointF& origin);
+    // The canvas's own shift onto whole physical pixels, in physical pixels.
+    QPointF Offset() const;
+    QPointF ToPicture(const QPointF& at, const QPointF& offset) const;
+    QPointF ToCanvas(const QPointF& at, const QPointF& offset) const;
     void UpdateSize();
     void Commit(std::vector<TShape> shapes, QRect crop);
     void Restore(const TState& state);
