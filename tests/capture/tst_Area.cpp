@@ -220,10 +220,11 @@ private slots:
         const QRect hole = FArea->GetRect();
         QCOMPARE(hole, QRect(400 + Chrome().width(), 300 + Chrome().width() + Chrome().height(),
                              300, 200));
-        // Exactly what lies below, and nothing of the window's own border.
+        // Exactly what lies below, and nothing of the window's own border,
+        // once the window manager has the window in place.
         QImage bitmap;
-        capture.Capture(bitmap, hole);
-        QCOMPARE(bitmap, before.copy(hole.translated(-QPoint(350, 250))));
+        const QImage below = before.copy(hole.translated(-QPoint(350, 250)));
+        QTRY_VERIFY((capture.Capture(bitmap, hole), bitmap == below));
         Shot(*FPlatform.Screen, QStringLiteral("area over pattern ") + ScaleName(),
              QRect(340, 240, 520, 420));
         QCOMPARE(Find<QLabel>(FArea.get(), "LblSize")->text(), QStringLiteral("300x200"));
