@@ -161,7 +161,6 @@ struct TExchange
     QJsonObject LogEntry;
     bool IsUpload = false;
     bool Answered = false;
-    bool Chunked = false;
     // Set when the upload cannot be taken while its body is still coming:
     // the rest is read and dropped, so the client is there to read the reply
     // instead of meeting a reset connection.
@@ -508,9 +507,13 @@ MHD_Result TServiceCore::BeginUpload(MHD_Connection* connection, TExchange& exch
     const char* encoding =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Transfer-Encoding");
     qint64 length = 0;
-    if (encoding && qstricmp(encoding, "identity") != 0) {
-        exchange.Chunked = true;
-    } else if (lengthText) {
+    // A chunked body is refused before its first chunk line is read: the
+    // library answers an over-long chunk line itself, with its own page and
+    // a 500, and the program's uploads always declare their length.
+    if (encoding && qstricmp(encoding, "identity") != 0)
+        return AnswerError(connection, exchange, MHD_HTTP_LENGTH_REQUIRED,
+                           QStringLiteral("an upload must declare its Content-Length"));
+    if (lengthText) {
         bool ok = false;
         length = QByteArray(lengthText).trimmed().toLongLong(&ok);
         if (!ok || length < 0)
@@ -549,14 +552,6 @@ MHD_Result TServiceCore::Receive(TExchange& exchange, const char* data, size_t* 
         return MHD_YES;
     }
     const qint64 total = exchange.Body.size() + qint64(*size);
-    if (total > FOptions.MaxBodyBytes) {
-        // Only a chunked body gets here (a declared length was checked, and
-        // the library holds the client to it). A reply cannot be queued in
-        // the middle of a body, so the connection is closed instead.
-        std::fprintf(stderr, "vorantu-service: %s: chunked upload over %lld bytes, closed\n",
-                     qPrintable(exchange.Peer), static_cast<long long>(FOptions.MaxBodyBytes));
-        return MHD_NO;
-    }
     if (total > exchange.Reserved) {
         if (!Reserve(total - exchange.Reserved)) {
             exchange.Refused = true;

@@ -1,4 +1,5 @@
 #include "Boxes.h"
+#include "Desktop.h"
 #include "MainWindowFixture.h"
 #include "TestEnvironment.h"
 #include "app/Main.h"
@@ -60,7 +61,8 @@ private:
         target.activateWindow();
         if (!QTest::qWaitFor([&] { return target.isActiveWindow(); }, 5000))
             return "not active";
-        QTest::qWait(200);
+        if (!TestDesktop::WindowManagerRoundTrip())
+            return "no answer from the window manager";
         FWindow->Start();
         if (!QTest::qWaitFor([&] { return FWindow->Status() == stIdle; }, 60000))
             return "still busy";

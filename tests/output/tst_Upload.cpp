@@ -2,6 +2,7 @@
 // that answers what the real one never would. Links are handed to a recorder
 // instead of a browser; failure boxes are answered by a timer.
 
+#include "Desktop.h"
 #include "NetTestSupport.h"
 #include "TestEnvironment.h"
 #include "TrickleServer.h"
@@ -242,7 +243,8 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(form));
             QTRY_COMPARE(RootGeometry(form), QRect(geometry.left(), 1010, geometry.width(), 30));
             // Still there once the window manager has had its say.
-            QTest::qWait(300);
+            QVERIFY(TestDesktop::WindowManagerRoundTrip());
+            TestDesktop::Settle();
             QCOMPARE(RootGeometry(form), QRect(geometry.left(), 1010, geometry.width(), 30));
             QVERIFY(form->windowFlags().testFlag(Qt::WindowTransparentForInput));
             QVERIFY(form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));

@@ -100,26 +100,31 @@ struct TEngineSlot
     std::string Language;
     bool Loaded = false;
 
-    // Makes the engine and loads the model when not done yet; false when
-    // either fails.
-    bool Ready(const std::string& dataPath, const std::string& language)
+    // Makes the engine and loads the model when not done yet; false with
+    // the reason in `error` when either fails.
+    bool Ready(const std::string& dataPath, const std::string& language, QString& error)
     {
         if (!Api) {
-            QString error;
             const TCreateOcrEngine create = EngineFactory(error);
             if (!create) {
-                qWarning("Text recognition engine not loaded: %s", qPrintable(error));
+                error = QStringLiteral("The recognition engine could not be loaded: %1").arg(error);
+                qWarning("%s", qPrintable(error));
                 return false;
             }
             Api.reset(create());
-            if (!Api)
+            if (!Api) {
+                error = QStringLiteral("The recognition engine could not be made.");
                 return false;
+            }
         }
         if (Loaded && DataPath == dataPath && Language == language)
             return true;
         Loaded = Api->Load(dataPath, language);
         DataPath = dataPath;
         Language = language;
+        if (!Loaded)
+            error = QStringLiteral("The recognition model \"%1\" could not be loaded from %2.")
+                        .arg(QString::fromStdString(language), QString::fromStdString(dataPath));
         return Loaded;
     }
 };
@@ -313,13 +318,8 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
     TResult result;
     result.Status = stError;
     try {
-        if (!engine.Slots[0].Ready(job.DataPath, job.Language)) {
-            result.Error =
-                QStringLiteral("The recognition model \"%1\" could not be loaded from %2.")
-                    .arg(QString::fromStdString(job.Language),
-                         QString::fromStdString(job.DataPath));
+        if (!engine.Slots[0].Ready(job.DataPath, job.Language, result.Error))
             return result;
-        }
         if (job.CancelRequested) {
             result.Status = stCanceled;
             return result;
@@ -353,7 +353,7 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
         std::thread second([&]() noexcept {
             try {
                 TEngineSlot& slot = engine.Slots[1];
-                if (slot.Ready(job.DataPath, job.Language))
+                if (slot.Ready(job.DataPath, job.Language, lowerResult.Error))
                     lowerResult =
                         slot.Api->Recognize(lower, job.Resolution, true, job.CancelRequested);
             } catch (...) {
