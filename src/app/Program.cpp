@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "app/Main.h"
+#include "app/ProgramFileWatch.h"
 #include "capture/web/WebEngine.h"
 #include "platform/Instance.h"
 #include "platform/Platform.h"
@@ -143,6 +144,10 @@ int RunProgram(int argc, char* argv[])
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.Quit(); });
     WatchTermination(window);
+    // Removing the package quits the instance, as "/uninst" did, rather than
+    // leaving it running on deleted files.
+    TProgramFileWatch programFile(QCoreApplication::applicationFilePath(),
+                                  [&window] { window.Quit(); });
 
     // Hidden without a tray, the program would run with no trace on screen.
     if (!start || !QSystemTrayIcon::isSystemTrayAvailable())

@@ -126,10 +126,17 @@ QString WebEnginePluginName()
 QStringList WebEnginePluginCandidates()
 {
     const QString programDir = QCoreApplication::applicationDirPath();
-    return {
+    QStringList candidates = {
         programDir + QLatin1Char('/') + WebEnginePluginName(),
-        QDir::cleanPath(programDir + QStringLiteral("/../lib/vorantu/") + WebEnginePluginName()),
-        QStringLiteral(VORANTU_WEBENGINE_BUILD_PATH)};
+        QDir::cleanPath(programDir + QStringLiteral("/" VORANTU_WEBENGINE_INSTALL_DIR "/") +
+                        WebEnginePluginName())};
+    // Test programs live in their own folder of the build tree. An installed
+    // program never looks there: the folder it was built in may be a
+    // temporary one that anybody could recreate with a plugin of their own.
+    const QString buildDir = QDir::cleanPath(QStringLiteral(VORANTU_BUILD_DIR));
+    if (programDir.startsWith(buildDir + QLatin1Char('/')))
+        candidates << QStringLiteral(VORANTU_WEBENGINE_BUILD_PATH);
+    return candidates;
 }
 
 TWebBrowser* CreateWebBrowser(QWidget* parent, QString* error)

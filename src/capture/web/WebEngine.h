@@ -36,6 +36,8 @@ void PrepareWebEngine();
 TWebBrowser* CreateWebBrowser(QWidget* parent, QString* error = nullptr);
 
 // The plugin's file name and the places it is looked for, in order: beside
-// the program, in ../lib/vorantu, then where this build put it.
+// the program, in the install folder relative to the program (../lib/vorantu
+// by default), then, for programs inside the build tree only, where this
+// build put it.
 QString WebEnginePluginName();
 QStringList WebEnginePluginCandidates();

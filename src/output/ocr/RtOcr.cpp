@@ -243,9 +243,17 @@ QString TRtOcr::EnginePluginName()
 QStringList TRtOcr::EnginePluginCandidates()
 {
     const QString programDir = QCoreApplication::applicationDirPath();
-    return {programDir + QLatin1Char('/') + EnginePluginName(),
-            QDir::cleanPath(programDir + QStringLiteral("/../lib/vorantu/") + EnginePluginName()),
-            QStringLiteral(VORANTU_OCR_ENGINE_BUILD_PATH)};
+    QStringList candidates = {
+        programDir + QLatin1Char('/') + EnginePluginName(),
+        QDir::cleanPath(programDir + QStringLiteral("/" VORANTU_OCR_ENGINE_INSTALL_DIR "/") +
+                        EnginePluginName())};
+    // Only programs inside the build tree (the tests) load the build's own
+    // engine: the folder an installed program was built in may be a
+    // temporary one that anybody could recreate with a plugin of their own.
+    const QString buildDir = QDir::cleanPath(QStringLiteral(VORANTU_BUILD_DIR));
+    if (programDir.startsWith(buildDir + QLatin1Char('/')))
+        candidates << QStringLiteral(VORANTU_OCR_ENGINE_BUILD_PATH);
+    return candidates;
 }
 
 void TRtOcr::Recognize(const TLanguage& language, void* customData, int left, int top, int right,

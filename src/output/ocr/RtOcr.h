@@ -125,8 +125,9 @@ public:
     static QString TessdataFolder();
     // The engine lives in a plugin loaded on the first recognition: its file
     // name and the places it is looked for, in order (beside the program, in
-    // ../lib/vorantu, then where this build put it). Without it every
-    // recognition completes with stError.
+    // the install folder relative to it, ../lib/vorantu by default, then, for
+    // programs inside the build tree, where this build put it). Without it
+    // every recognition completes with stError.
     static QString EnginePluginName();
     static QStringList EnginePluginCandidates();
 
