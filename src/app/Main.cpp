@@ -9,6 +9,7 @@
 #include "app/ServerDialog.h"
 #include "capture/HotKey.h"
 #include "capture/Size.h"
+#include "platform/Activation.h"
 #include "platform/NativeWindow.h"
 #include "services/Config.h"
 #include "services/MessageBox.h"
@@ -248,8 +249,7 @@ void TFrmVorantu::ChkRegStartClick()
 void TFrmVorantu::N1Click()
 {
     if (FFrmHotKey->isVisible()) {
-        FFrmHotKey->raise();
-        FFrmHotKey->activateWindow();
+        ForceForegroundWindow(FFrmHotKey);
     } else {
         FFrmHotKey->exec();
     }
@@ -302,10 +302,8 @@ void TFrmVorantu::ShowMainWindow()
     }
     if (QGuiApplication::screens().isEmpty())
         return;
-    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
-    raise();
-    activateWindow();
+    ForceForegroundWindow(this);
 }
 
 void TFrmVorantu::showEvent(QShowEvent* event)
