@@ -557,7 +557,7 @@ private slots:
         const auto green = ColourWindow(QRect(600, 100, 400, 250), Qt::green);
         QVERIFY(QTest::qWaitForWindowExposed(red.get()));
         QVERIFY(QTest::qWaitForWindowExposed(green.get()));
-        QTest::qWait(200);
+        TestDesktop::Settle(); // their paint is on screen before the first frame
 
         TRecordOptions options;
         options.FFMpeg = FFFMpeg;

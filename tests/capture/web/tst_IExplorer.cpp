@@ -139,10 +139,7 @@ private:
             result = value;
             done = true;
         });
-        QElapsedTimer timer;
-        timer.start();
-        while (!done && timer.elapsed() < 10000)
-            QTest::qWait(10);
+        (void)QTest::qWaitFor([&done] { return done; }, 10000);
         return result;
     }
 
