@@ -4,7 +4,6 @@
 // frames with their arrival time, so the file holds 30 per second of
 // recording whatever was offered; record-region.sh counts those.
 //   bench_record SECONDS OUTPUT.mp4
-#include "capture/Capture.h"
 #include "platform/Platform.h"
 #include "record/Recorder.h"
 
@@ -36,7 +35,6 @@ int main(int argc, char* argv[])
     int status = 0;
     {
         TPlatform platform = LoadPlatform();
-        TCapture capture(*platform.Screen, *platform.Windows);
         TRecordOptions options;
         options.FFMpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
         options.Output = output;
@@ -48,7 +46,7 @@ int main(int argc, char* argv[])
         QElapsedTimer wall;
         const double cpuBefore = CpuSeconds();
         wall.start();
-        recorder.Start(capture, [] { return QRect(0, 0, 1920, 1080); });
+        recorder.Start(*platform.Screen, [] { return QRect(0, 0, 1920, 1080); });
         QTimer::singleShot(seconds * 1000, &recorder, [&] { recorder.Stop(); });
         app.exec();
         const double elapsed = double(wall.elapsed()) / 1000.0;

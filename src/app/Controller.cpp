@@ -110,6 +110,9 @@ void TController::ChkAreaChange()
                         [this] { FAreaOwner.AreaClosed(); });
             } else {
                 ShowMessageBox(Translate(FControls.Caption()), error, TBoxIcon::Error);
+                // Without the browser every later capture would take nothing
+                // and say nothing: back to full screen, as closing it does.
+                FAreaOwner.AreaClosed();
             }
         }
         if (FFrmIExplorer)

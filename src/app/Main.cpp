@@ -9,6 +9,8 @@
 #include "app/ServerDialog.h"
 #include "capture/HotKey.h"
 #include "capture/Size.h"
+#include "platform/Activation.h"
+#include "platform/NativeWindow.h"
 #include "services/Config.h"
 #include "services/MessageBox.h"
 #include "services/Text.h"
@@ -247,8 +249,7 @@ void TFrmVorantu::ChkRegStartClick()
 void TFrmVorantu::N1Click()
 {
     if (FFrmHotKey->isVisible()) {
-        FFrmHotKey->raise();
-        FFrmHotKey->activateWindow();
+        ForceForegroundWindow(FFrmHotKey);
     } else {
         FFrmHotKey->exec();
     }
@@ -295,16 +296,14 @@ void TFrmVorantu::ShowMainWindow()
         const QScreen* screen = QGuiApplication::primaryScreen();
         if (screen) {
             QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
+            frame.moveCenter(WorkArea(screen).center());
             move(frame.topLeft());
         }
     }
     if (QGuiApplication::screens().isEmpty())
         return;
-    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
-    raise();
-    activateWindow();
+    ForceForegroundWindow(this);
 }
 
 void TFrmVorantu::showEvent(QShowEvent* event)

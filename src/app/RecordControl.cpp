@@ -2,6 +2,7 @@
 
 #include "app/MainControls.h"
 #include "capture/Area.h"
+#include "capture/Capture.h"
 #include "record/Recorder.h"
 
 #include <QAction>
@@ -71,12 +72,12 @@ void TRecordControl::RecordStart(TBusy busy)
     FLastTime.clear();
     emit RecordingChanged(true);
     if (FControls.ChkArea->currentIndex() == CaptureArea::Region && FRegionWindow())
-        FRecorder->Start(FCapture, [this] {
+        FRecorder->Start(FCapture.Screen(), [this] {
             TFrmArea* region = FRegionWindow();
             return region ? region->GetRect() : QRect();
         });
     else
-        FRecorder->Start(FCapture);
+        FRecorder->Start(FCapture.Screen());
     // A start that failed has already said why; the first tick tidies up.
     TmrRec->start();
 }

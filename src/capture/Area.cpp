@@ -2,6 +2,7 @@
 
 #include "capture/Size.h"
 #include "platform/NativeWindow.h"
+#include "platform/ScreenScale.h"
 #include "services/Config.h"
 #include "services/Translate.h"
 
@@ -14,6 +15,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <cmath>
 
 namespace {
 
@@ -168,17 +170,91 @@ int TFrmArea::HeaderHeight() const
     return MulDiv(25, logicalDpiY(), 96);
 }
 
+qreal TFrmArea::Ratio() const
+{
+    // Before the window exists Qt answers the largest ratio of all screens;
+    // the window will count on the screen of its rectangle.
+    if (const QWindow* window = windowHandle())
+        return window->devicePixelRatio();
+    const QScreen* screen = ScreenOfPhysical(FOuter);
+    return screen ? screen->devicePixelRatio() : 1.0;
+}
+
+int TFrmArea::PhysicalBorder() const
+{
+    return qMax(1, qRound(BorderWidth * Ratio()));
+}
+
+int TFrmArea::PhysicalHeader() const
+{
+    return qMax(1, qRound(HeaderHeight() * Ratio()));
+}
+
+QRect TFrmArea::Outer() const
+{
+    return FOuter;
+}
+
+void TFrmArea::FollowWindow()
+{
+    if (!isVisible())
+        return;
+    // Until the window has shown, Qt's and the server's positions are both
+    // on their way (Qt can even keep the origin): the placement stands, but
+    // for a size set through Qt.
+    if (!FPlaced) {
+        const QSize qt = PhysicalGeometry(this).size();
+        const int slack = Ratio() == 1.0 ? 0 : int(std::ceil(Ratio()));
+        if (qAbs(qt.width() - FOuter.width()) > slack ||
+            qAbs(qt.height() - FOuter.height()) > slack)
+            FOuter.setSize(qt);
+        return;
+    }
+    // Qt rounds to its units when it scales, so a change within that
+    // rounding is our own placement. Beyond it, the window manager or the
+    // user moved or resized the window and the server has the exact
+    // rectangle, unless the change is a request of Qt's own that the server
+    // has not carried out yet: then Qt's is the nearest there is.
+    const QRect qt = PhysicalGeometry(this);
+    const qreal ratio = Ratio();
+    const int slack = ratio == 1.0 ? 0 : int(std::ceil(ratio));
+    const auto near = [slack](const QRect& a, const QRect& b) {
+        return qAbs(a.left() - b.left()) <= slack && qAbs(a.top() - b.top()) <= slack &&
+               qAbs(a.width() - b.width()) <= slack && qAbs(a.height() - b.height()) <= slack;
+    };
+    if (near(qt, FOuter))
+        return;
+    const QRect server = WindowRectOnScreen(this);
+    FOuter = near(qt, server) ? server : qt;
+}
+
+void TFrmArea::Place(const QRect& wanted)
+{
+    // The interior never gets smaller than 2 x 2, as the size hint says.
+    const int border = PhysicalBorder();
+    const QRect outer(wanted.topLeft(), wanted.size().expandedTo(QSize(
+                                            2 * border + 2, PhysicalHeader() + 2 * border + 2)));
+    FOuter = outer;
+    if (isVisible())
+        PlaceWindow(this, outer);
+    else
+        SetPhysicalGeometry(this, outer);
+}
+
 QRect TFrmArea::GetRect() const
 {
-    const QRect outer = geometry();
-    return QRect(outer.left() + BorderWidth, outer.top() + HeaderHeight() + BorderWidth,
-                 outer.width() - 2 * BorderWidth,
-                 outer.height() - HeaderHeight() - 2 * BorderWidth);
+    const QRect outer = Outer();
+    const int border = PhysicalBorder();
+    const int header = PhysicalHeader();
+    return QRect(outer.left() + border, outer.top() + header + border, outer.width() - 2 * border,
+                 outer.height() - header - 2 * border);
 }
 
 void TFrmArea::SetSize(int width, int height, int sizeNo)
 {
-    resize(width + 2 * BorderWidth, height + HeaderHeight() + 2 * BorderWidth);
+    const int border = PhysicalBorder();
+    Place(QRect(Outer().topLeft(),
+                QSize(width + 2 * border, height + PhysicalHeader() + 2 * border)));
     const QString caption = QStringLiteral("%1x%2").arg(width).arg(height);
     if (sizeNo == 1)
         PopSize_1->setText(caption);
@@ -200,7 +276,7 @@ void TFrmArea::SetRecTime(const QString& time, bool recording)
 
 void TFrmArea::SetMove(int left, int top)
 {
-    move(left, top);
+    Place(QRect(QPoint(left, top), Outer().size()));
 }
 
 QColor TFrmArea::BorderColor() const
@@ -226,8 +302,10 @@ void TFrmArea::LoadGeometry()
 
     // Strictly inside the desktop, with the interior size taken as the
     // extent: a window touching an edge is centred again.
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    const QRect desktop = primary ? primary->virtualGeometry() : QRect();
+    QRect desktop;
+    for (const QScreen* screen : QGuiApplication::screens())
+        desktop |= QRect(screen->geometry().topLeft(),
+                         screen->geometry().size() * screen->devicePixelRatio());
     const qint64 right = qint64(r.left()) + width;
     const qint64 bottom = qint64(r.top()) + height;
     const bool inside = desktop.left() < r.left() &&
@@ -247,9 +325,11 @@ void TFrmArea::StoreGeometry()
 {
     FStoreTimer->stop();
     TConfig config(ProgramConfigPath);
-    const QRect outer = geometry();
-    WriteSetting(config, Setting::Width, outer.width() - 2 * BorderWidth);
-    WriteSetting(config, Setting::Height, outer.height() - HeaderHeight() - 2 * BorderWidth);
+    // Physical pixels, so a change of scale does not move the window.
+    const QRect outer = Outer();
+    const QRect interior = GetRect();
+    WriteSetting(config, Setting::Width, interior.width());
+    WriteSetting(config, Setting::Height, interior.height());
     WriteSetting(config, Setting::Left, outer.left());
     WriteSetting(config, Setting::Top, outer.top());
 }
@@ -261,18 +341,19 @@ void TFrmArea::ScheduleStore()
 
 void TFrmArea::FormResize()
 {
-    const int header = HeaderHeight();
-    FSize.SetCurrentSize(width() - 2 * BorderWidth, height() - header - 2 * BorderWidth);
+    const QRect interior = GetRect();
+    FSize.SetCurrentSize(interior.width(), interior.height());
     LblSize->setText(QStringLiteral("%1x%2").arg(FSize.CurrentWidth()).arg(FSize.CurrentHeight()));
     PnlRec->setVisible(width() > 292);
     PnlClose->setVisible(width() > 112);
     LblSize->setVisible(width() > 64);
     LayoutHeader();
 
-    QRegion shape(0, 0, width(), height());
-    shape -= QRegion(BorderWidth, header + BorderWidth, width() - 2 * BorderWidth,
-                     height() - header - 2 * BorderWidth);
-    setMask(shape);
+    // The shape is cut in physical pixels, exactly around what GetRect captures.
+    const QRect outer = Outer();
+    QRegion shape(0, 0, outer.width(), outer.height());
+    shape -= QRegion(interior.translated(-outer.topLeft()));
+    SetWindowShape(this, shape);
     update();
     ScheduleStore();
 }
@@ -325,18 +406,30 @@ void TFrmArea::LoadCloseImage()
 void TFrmArea::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    FollowWindow();
     FormResize();
 }
 
 void TFrmArea::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
+    FollowWindow();
     ScheduleStore();
 }
 
 void TFrmArea::showEvent(QShowEvent* event)
 {
+    // Qt's geometry is rounded to its units at a fractional scale; the
+    // server gets the exact rectangle, and the shape to match it.
+    const QRect outer = FOuter;
+    FPositionChecked = false;
+    FPlaced = false;
     QWidget::showEvent(event);
+    PlaceWindow(this, outer);
+    FOuter = outer;
+    FormResize();
+    windowHandle()->removeEventFilter(this);
+    windowHandle()->installEventFilter(this);
     TmrColor->start();
     FPositionChecked = false;
 }
@@ -389,12 +482,17 @@ void TFrmArea::keyPressEvent(QKeyEvent* event)
         return;
     }
     event->accept();
-    if (modifiers & Qt::ShiftModifier)
-        resize(width() + dx, height() + dy);
-    else if (modifiers & Qt::ControlModifier)
-        resize(width() + 10 * dx, height() + 10 * dy);
-    else
-        move(x() + dx, y() + dy);
+    // One physical pixel a press, whatever the scale.
+    const QRect outer = Outer();
+    const int step = (modifiers & Qt::ControlModifier) && !(modifiers & Qt::ShiftModifier) ? 10 : 1;
+    if (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)) {
+        const QRect interior = GetRect();
+        const QSize size(qMax(2, interior.width() + step * dx),
+                         qMax(2, interior.height() + step * dy));
+        Place(QRect(outer.topLeft(), outer.size() + size - interior.size()));
+    } else {
+        Place(outer.translated(dx, dy));
+    }
 }
 
 Qt::Edges TFrmArea::BorderEdges(const QPoint& position, bool* caption) const
@@ -455,6 +553,26 @@ void TFrmArea::mouseMoveEvent(QMouseEvent* event)
 
 bool TFrmArea::eventFilter(QObject* watched, QEvent* event)
 {
+    // The first exposure comes after the window manager has placed the
+    // window. (The widget itself never paints: its parts cover it.)
+    if (watched == windowHandle()) {
+        if (event->type() == QEvent::Expose && !FPositionChecked && isVisible()) {
+            FPositionChecked = true;
+            QTimer::singleShot(0, this, [this] {
+                // Moves and resizes asked for meanwhile count, not those
+                // reported on the way.
+                const QRect outer = FOuter;
+                SyncWindowPosition(this);
+                // Qt maps the window at its own rounded geometry; once it
+                // shows, the server takes the exact one.
+                if (WindowRectOnScreen(this) != outer)
+                    Place(outer);
+                FPlaced = true;
+                FormResize();
+            });
+        }
+        return false;
+    }
     if (watched == BtnClose) {
         if (event->type() == QEvent::MouseButtonRelease &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
@@ -480,11 +598,6 @@ bool TFrmArea::eventFilter(QObject* watched, QEvent* event)
 
 bool TFrmArea::event(QEvent* event)
 {
-    // The first painting comes after the window manager has placed the window.
-    if (event->type() == QEvent::Paint && !FPositionChecked) {
-        FPositionChecked = true;
-        QTimer::singleShot(0, this, [this] { SyncWindowPosition(this); });
-    }
     if (event->type() == QEvent::ScreenChangeInternal) {
         const bool result = QWidget::event(event);
         LoadCloseImage();

@@ -49,15 +49,21 @@ public:
     // The header's height: 25 pixels at 96 DPI, scaled like any control.
     int HeaderHeight() const;
 
-    // The interior in screen coordinates, right and bottom outside:
-    // (Left + 6, Top + header + 6, Left + Width - 6, Top + Height - 6).
+    // The interior in physical screen pixels, right and bottom outside:
+    // (Left + 6, Top + header + 6, Left + Width - 6, Top + Height - 6), with
+    // the border and header at the screen's scale.
     QRect GetRect() const;
 
-    // Makes the interior exactly `width` x `height`; `sizeNo` 1 ... 3 also
-    // renames that preset's menu item to "<width>x<height>".
+    // Makes the interior exactly `width` x `height` physical pixels;
+    // `sizeNo` 1 ... 3 also renames that preset's menu item to
+    // "<width>x<height>".
     void SetSize(int width, int height, int sizeNo);
-    // Moves the window's outer top-left corner.
+    // Moves the window's outer top-left corner (physical pixels).
     void SetMove(int left, int top);
+
+    // The window's outer rectangle in physical pixels: where it was last
+    // placed, or where the window manager or the user has put it since.
+    QRect Outer() const;
 
     // Shows `time` ("hh:mm:ss") on the header's recording clock: bold yellow
     // while `recording`, plain dark red when the recording has ended.
@@ -83,6 +89,14 @@ protected:
 
 private:
     void LoadGeometry();
+    // Qt's scale for this window, and the border and the header in physical pixels.
+    qreal Ratio() const;
+    int PhysicalBorder() const;
+    int PhysicalHeader() const;
+    // Puts the window's outer rectangle on `outer` (physical pixels).
+    void Place(const QRect& outer);
+    // Takes a move or resize that did not come from Place.
+    void FollowWindow();
     void StoreGeometry();
     void ScheduleStore();
     void FormResize();
@@ -116,6 +130,11 @@ private:
     QTimer* FStoreTimer;
 
     bool FPositionChecked = false;
+    // Shown and checked: from now on moves and resizes are the user's.
+    bool FPlaced = false;
+    // Where the window was last placed or seen, in physical pixels: Qt's
+    // own geometry is rounded to its units at a fractional scale.
+    QRect FOuter;
     QColor AreaColor;
     quint8 AreaColor_Percent = 0;
     bool AreaColor_Inc = true;

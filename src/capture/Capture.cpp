@@ -1,7 +1,6 @@
 #include "capture/Capture.h"
 
-#include <QPainter>
-#include <climits>
+#include "platform/ScreenCopy.h"
 
 TCapture::TCapture(TScreen& screen, TWindows& windows) : FScreen(screen), FWindows(windows) {}
 
@@ -15,13 +14,7 @@ void TCapture::PrepareBitmap(QImage& bitmap, const QSize& size)
 
 void TCapture::CaptureCanvas(QImage& canvas, const QRect& rect)
 {
-    if (rect.isEmpty() || canvas.isNull())
-        return;
-    // A fresh canvas holds leftover memory, which must never reach a file.
-    if (!FScreen.Grab(rect, canvas))
-        BlackenOutside(canvas, rect, QRegion());
-    if (FShowCursor)
-        DrawMouse(canvas, rect.left(), rect.top());
+    CopyScreen(FScreen, canvas, rect, FShowCursor);
 }
 
 void TCapture::Capture(QImage& bitmap, const QRect& rect)
@@ -46,36 +39,10 @@ void TCapture::Capture(QImage& bitmap, TWindowId window, QRect& rect)
 
 void TCapture::DrawMouse(QImage& canvas, int left, int top)
 {
-    const std::optional<TCursorImage> cursor = FScreen.Cursor();
-    if (!cursor || cursor->Image.isNull())
-        return;
-    const QPoint at = cursor->Position - QPoint(left, top) - cursor->HotSpot;
-    QPainter painter(&canvas);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.drawImage(at, cursor->Image);
+    DrawCursor(FScreen, canvas, QPoint(left, top));
 }
 
 int TCapture::MonitorIndex() const
 {
-    const QList<QRect> monitors = FScreen.Monitors();
-    const QPoint cursor = FScreen.CursorPosition();
-    int best = monitors.isEmpty() ? -1 : 0;
-    qint64 bestDistance = LLONG_MAX;
-    for (int i = 0; i < monitors.size(); ++i) {
-        const QRect& m = monitors[i];
-        if (m.contains(cursor))
-            return i;
-        const qint64 dx = cursor.x() < m.left()    ? m.left() - cursor.x()
-                          : cursor.x() > m.right() ? cursor.x() - m.right()
-                                                   : 0;
-        const qint64 dy = cursor.y() < m.top()      ? m.top() - cursor.y()
-                          : cursor.y() > m.bottom() ? cursor.y() - m.bottom()
-                                                    : 0;
-        const qint64 distance = dx * dx + dy * dy;
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = i;
-        }
-    }
-    return best;
+    return MonitorNearestCursor(FScreen);
 }

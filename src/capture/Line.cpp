@@ -1,5 +1,8 @@
 #include "capture/Line.h"
 
+#include "platform/NativeWindow.h"
+#include "platform/ScreenScale.h"
+
 #include <QCloseEvent>
 #include <QPainter>
 #include <QTimer>
@@ -84,22 +87,26 @@ bool TFrmLine::event(QEvent* event)
 void TFrmLine::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    QRegion ring(0, 0, width(), height());
-    ring -= QRegion(1, 1, width() - 2, height() - 2);
-    setMask(ring);
     ResetRing();
 }
 
 void TFrmLine::ResetRing()
 {
+    // The ring is one physical pixel wide at any scale, cut exactly.
+    const QSize size = FPhysical.isEmpty() ? PhysicalGeometry(this).size() : FPhysical.size();
+    QRegion ring(0, 0, size.width(), size.height());
+    ring -= QRegion(1, 1, size.width() - 2, size.height() - 2);
+    SetWindowShape(this, ring);
     // Until the next painting the ring shows the background colour.
-    FRing = QImage(size(), QImage::Format_RGB32);
+    FRing = QImage(size, QImage::Format_RGB32);
     FRing.fill(palette().color(QPalette::Button));
 }
 
 void TFrmLine::paintEvent(QPaintEvent*)
 {
-    QPainter(this).drawImage(0, 0, FRing);
+    QPainter painter(this);
+    PaintInPhysicalPixels(painter, this);
+    painter.drawImage(0, 0, FRing);
 }
 
 void TFrmLine::Timer1Timer()
@@ -116,15 +123,31 @@ void TFrmLine::Timer1Timer()
         target = TWindowId(FMainWindow->winId());
 
     // A target that vanished before its frame could be read keeps the ring
-    // where it was.
-    if (const std::optional<QRect> frame = FWindows.VisibleFrame(target)) {
+    // where it was. Over the bare desktop the capture takes the monitor under
+    // the pointer, and the ring marks that monitor's edge.
+    std::optional<QRect> ring;
+    if (target == 0 && area == AreaWindowControl) {
+        const QPoint pointer = FScreen.CursorPosition();
+        for (const QRect& monitor : FScreen.Monitors()) {
+            if (monitor.contains(pointer)) {
+                ring = monitor;
+                break;
+            }
+        }
+    } else if (const std::optional<QRect> frame = FWindows.VisibleFrame(target)) {
+        ring = frame->adjusted(-1, -1, 1, 1);
+    }
+    if (ring) {
         FTarget = target;
-        const QRect ring = frame->adjusted(-1, -1, 1, 1);
-        if (ring != geometry())
-            setGeometry(ring);
-        // A hidden picker gets no resize event until it shows.
-        if (FRing.size() != size())
+        if (*ring != FPhysical || FRing.size() != ring->size()) {
+            FPhysical = *ring;
+            if (isVisible())
+                PlaceWindow(this, *ring);
+            else
+                SetPhysicalGeometry(this, *ring);
+            // A hidden picker gets no resize event until it shows.
             ResetRing();
+        }
     }
 
     if (Delay < 10) {
@@ -137,10 +160,10 @@ void TFrmLine::Timer1Timer()
 
 void TFrmLine::PaintRing()
 {
-    const int w = width();
-    const int h = height();
-    if (FRing.size() != size())
+    if (FRing.isNull())
         ResetRing();
+    const int w = FRing.width();
+    const int h = FRing.height();
     const auto pixel = [this](int x, int y) {
         DashPixel(x, y);
     };

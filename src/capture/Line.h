@@ -32,8 +32,13 @@ public:
     TFrmLine(TScreen& screen, TWindows& windows, std::function<int()> area, QWidget* mainWindow);
     ~TFrmLine() override;
 
-    // The window the ring surrounds now; 0 before the first tick found one.
+    // The window the ring surrounds now; 0 before the first tick found one,
+    // and over the bare desktop, where the ring lies on the edge of the
+    // monitor the capture then takes.
     TWindowId Target() const { return FTarget; }
+
+    // The ring's rectangle on the screen, physical pixels.
+    QRect RingRect() const { return FPhysical; }
 
     // Ticks since the ring was last painted, 0 ... 10.
     int Delay = 0;
@@ -67,4 +72,5 @@ private:
     QTimer* Timer1;
     TWindowId FTarget = 0;
     QImage FRing;
+    QRect FPhysical;
 };

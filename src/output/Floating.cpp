@@ -2,6 +2,7 @@
 
 #include "output/Save.h"
 #include "platform/NativeWindow.h"
+#include "platform/ScreenScale.h"
 #include "services/MessageBox.h"
 
 #include <QAction>
@@ -145,16 +146,28 @@ void TFrmFloating::paintEvent(QPaintEvent*)
         FPositionChecked = true;
         QTimer::singleShot(0, this, [this] { SyncWindowPosition(this); });
     }
+    // The picture is physical pixels and shows one to one, never scaled.
     QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Window));
+    PaintInPhysicalPixels(painter, this);
+    // Qt's own idea of the size can be a pixel off at a fractional scale;
+    // the window was made the picture's size.
+    QRect physical(QPoint(), PhysicalGeometry(this).size());
+    const QSize difference = physical.size() - FPicture.size();
+    if (qAbs(difference.width()) <= 1 && qAbs(difference.height()) <= 1)
+        physical.setSize(FPicture.size());
+    painter.fillRect(physical, palette().color(QPalette::Window));
     painter.drawImage(0, 0, FPicture);
     // The compositor draws window shadows; without one a one-pixel frame in
     // the shadow colour sets the picture off from what lies below. Asked at
     // every painting, so a compositor that starts or stops is followed at the
     // next exposure.
     if (!CompositorRunning()) {
-        painter.setPen(palette().color(QPalette::Shadow));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        const int frame = PhysicalLength(this, 1);
+        const QColor shadow = palette().color(QPalette::Shadow);
+        painter.fillRect(QRect(0, 0, physical.width(), frame), shadow);
+        painter.fillRect(QRect(0, physical.height() - frame, physical.width(), frame), shadow);
+        painter.fillRect(QRect(0, 0, frame, physical.height()), shadow);
+        painter.fillRect(QRect(physical.width() - frame, 0, frame, physical.height()), shadow);
     }
 }
 
@@ -184,9 +197,11 @@ TFloatList::~TFloatList()
 TFrmFloating* TFloatList::FloatCreate(const QImage& bitmap, const QRect& rect)
 {
     auto* form = new TFrmFloating(bitmap, *this);
-    // Placed before it is shown, so the window manager keeps the position.
-    form->setGeometry(rect.left(), rect.top(), rect.width(), rect.height());
+    // Placed before it is shown, so the window manager keeps the position;
+    // the rectangle is physical, as captured.
+    SetPhysicalGeometry(form, rect);
     form->show();
+    PlaceWindow(form, rect);
     FItems.append(form);
     return form;
 }

@@ -1,6 +1,7 @@
 #include "output/Upload.h"
 
 #include "output/Save.h"
+#include "platform/NativeWindow.h"
 #include "services/Config.h"
 #include "services/MessageBox.h"
 #include "services/Text.h"
@@ -112,7 +113,7 @@ TProgressForm::TProgressForm(const QString& text)
 
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect screenRect = screen ? screen->geometry() : QRect(0, 0, 640, 480);
-    const QRect available = screen ? screen->availableGeometry() : screenRect;
+    const QRect available = screen ? WorkArea(screen) : screenRect;
     if (available.bottom() < screenRect.bottom())
         FRect = QRect(QPoint(screenRect.left(), available.bottom() + 1), screenRect.bottomRight());
     const QRect placement = Placement(screenRect, available);

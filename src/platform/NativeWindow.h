@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QPoint>
+#include <QRect>
+#include <QRegion>
 #include <optional>
 
+class QScreen;
 class QWidget;
 
 // What Qt does not say, or says late, about the program's own top-level
@@ -21,6 +24,31 @@ std::optional<QPoint> WindowOriginOnScreen(const QWidget* window);
 // they differ, moves the window to where it already is, which makes the
 // window manager confirm the real position. Nothing for a hidden window.
 void SyncWindowPosition(QWidget* window);
+
+// Puts a shown top-level window exactly on the physical rectangle. Qt
+// places windows in its own units, which at a scale of 2 reach only every
+// other physical pixel (at 1.5 about two in three); the server is then asked
+// for the exact rectangle, and Qt follows what the server reports. Where the
+// platform has no such request, or unscaled, Qt's placement is all there is.
+void PlaceWindow(QWidget* window, const QRect& physical);
+
+// Where the server has a top-level window's client area, in physical
+// pixels; where the platform cannot say (or no native window exists yet),
+// Qt's geometry scaled to physical pixels.
+QRect WindowRectOnScreen(const QWidget* window);
+
+// Cuts `window` to `shape` (physical pixels from its top-left): what lies
+// outside is neither drawn nor clicked. On X11 the shape goes to the server
+// exactly; elsewhere, or before a native window exists, Qt's mask in its
+// own units stands in (set the shape again once the window shows).
+void SetWindowShape(QWidget* window, const QRegion& shape);
+
+// The work area of `screen` in Qt's units: the screen less what panels and
+// docks keep along its edges. Qt reads the window manager's one work area
+// only while there is a single monitor, so on X11 the panels' struts are read
+// here for each monitor; elsewhere Qt's available geometry. A panel that
+// would leave less than half of the screen is taken for no panel there.
+QRect WorkArea(const QScreen* screen);
 
 // Gives `window` the keyboard focus directly, for a window the window manager
 // does not manage, and with the current server time rather than the time of

@@ -1,6 +1,6 @@
 #include "record/Recorder.h"
 
-#include "capture/Capture.h"
+#include "platform/ScreenCopy.h"
 #include "record/FramePipe.h"
 #include "services/Text.h"
 
@@ -224,20 +224,19 @@ QString TRecorder::GetDriver() const
     return PulseSourceFromListing(QString::fromUtf8(listing.readAll()));
 }
 
-void TRecorder::Start(TCapture& capture, TFuncOfRect rect)
+void TRecorder::Start(TScreen& screen, TFuncOfRect rect)
 {
     if (FStarted)
         throw ERecordError("The recorder has already been started");
     FStarted = true;
     FIsRunning = true;
-    FCapture = &capture;
-    FCapture->FShowCursor = FOptions.Mouse;
+    FScreen = &screen;
     FRect = std::move(rect);
 
     const QRect first = FRect ? FRect() : QRect();
     FFrames.clear();
     FFrames.emplace_back(FrameSize(first.size()), QImage::Format_RGB32);
-    for (const QRect& monitor : capture.Screen().Monitors())
+    for (const QRect& monitor : screen.Monitors())
         FScreenBounds = FScreenBounds.united(monitor);
 
     FPipe = std::make_unique<TFramePipe>(FramesQueued);
@@ -253,14 +252,14 @@ void TRecorder::Start(TCapture& capture, TFuncOfRect rect)
     StartEncoder(RegionSource(FPipe->Path(), FFrames.front().size()));
 }
 
-void TRecorder::Start(TCapture& capture)
+void TRecorder::Start(TScreen& screen)
 {
     if (FStarted)
         throw ERecordError("The recorder has already been started");
     FStarted = true;
     FIsRunning = true;
-    const QList<QRect> monitors = capture.Screen().Monitors();
-    const int index = capture.MonitorIndex();
+    const QList<QRect> monitors = screen.Monitors();
+    const int index = MonitorNearestCursor(screen);
     if (index < 0 || index >= monitors.size()) {
         FailStart(QStringLiteral("There is no monitor to record"));
         return;
@@ -344,7 +343,7 @@ void TRecorder::Stop()
 
 void TRecorder::VirtualTick()
 {
-    if (!FPipe || !FCapture || !FRect || FStopping)
+    if (!FPipe || !FScreen || !FRect || FStopping)
         return;
     if (!FPipe->IsOpen() && !FPipe->TryOpen())
         return;
@@ -360,7 +359,7 @@ void TRecorder::VirtualTick()
     if (copied.size() != frame.size() || !FScreenBounds.contains(copied))
         frame.fill(Qt::black);
     if (!copied.isEmpty())
-        FCapture->CaptureCanvas(frame, copied);
+        CopyScreen(*FScreen, frame, copied, FOptions.Mouse);
     FPipe->Send(frame);
 }
 

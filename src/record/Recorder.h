@@ -13,8 +13,8 @@
 #include <stdexcept>
 #include <vector>
 
-class TCapture;
 class TFramePipe;
+class TScreen;
 
 // A screen rectangle asked for anew whenever a region recording takes a
 // frame, so the recording follows the region window wherever it moves.
@@ -77,15 +77,15 @@ public:
 
     const TRecordOptions& Options() const { return FOptions; }
 
-    // Region recording of `rect`, copied with `capture` (which must outlive
+    // Region recording of `rect`, copied from `screen` (which must outlive
     // the recording) with the cursor when the options say so. The frame size is taken
     // from the first rectangle, rounded to even sides, and kept: a region
     // that grows later is cropped to it from its top-left corner, one that
     // shrinks leaves the rest of the frame black.
-    void Start(TCapture& capture, TFuncOfRect rect);
+    void Start(TScreen& screen, TFuncOfRect rect);
     // Full-screen recording of the monitor nearest the mouse cursor, as
-    // `capture`'s monitor list has it.
-    void Start(TCapture& capture);
+    // `screen`'s monitor list has it.
+    void Start(TScreen& screen);
     // Asks the encoder to finish its file and end; the recording is over
     // when IsRunning() turns false. Does nothing when the encoder has ended
     // or has been asked already.
@@ -148,7 +148,7 @@ private:
 
     const TRecordOptions FOptions;
     std::unique_ptr<TDosCommand> FCMD;
-    TCapture* FCapture = nullptr;
+    TScreen* FScreen = nullptr;
     std::unique_ptr<TFramePipe> FPipe;
     QTimer FTimer;
     QTimer FStopTimer;

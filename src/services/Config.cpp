@@ -27,7 +27,9 @@ int PrimaryScreenExtent(bool width)
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)
         return 0;
-    return width ? screen->geometry().width() : screen->geometry().height();
+    // In physical pixels, as the region window is placed and stored.
+    const QSize size = screen->geometry().size() * screen->devicePixelRatio();
+    return width ? size.width() : size.height();
 }
 
 } // namespace

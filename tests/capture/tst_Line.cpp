@@ -2,6 +2,7 @@
 #include "TestEnvironment.h"
 #include "capture/Capture.h"
 #include "capture/Line.h"
+#include "platform/NativeWindow.h"
 #include "platform/Platform.h"
 
 #include <QPointer>
@@ -49,6 +50,9 @@ private:
         return FPlatform.Windows->VisibleFrame(window.winId()).value_or(QRect());
     }
 
+    // Where the server has the picker, in physical pixels.
+    static QRect OnScreen(TFrmLine* picker) { return WindowRectOnScreen(picker); }
+
 private slots:
     void initTestCase()
     {
@@ -87,21 +91,36 @@ private slots:
         TTarget target(QRect(300, 250, 400, 300), QColor(20, 120, 200), TTarget::TControl::Native);
         target.show();
         QVERIFY(QTest::qWaitForWindowExposed(&target));
-        MovePointer(target.mapToGlobal(QPoint(250, 200)));
+        QTRY_VERIFY(!Frame(target).isEmpty());
+        MovePointer(Frame(target).center());
         QPointer<TFrmLine> picker = Open();
 
+        // One physical pixel outside the target, at any scale.
         QTRY_COMPARE(picker->Target(), TWindowId(target.winId()));
-        QTRY_COMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
+        QTRY_COMPARE(OnScreen(picker), Frame(target).adjusted(-1, -1, 1, 1));
+        QCOMPARE(picker->RingRect(), OnScreen(picker));
         // A title bar belongs to its window.
         MovePointer(Frame(target).topLeft() + QPoint(60, 5));
         WaitTicks(picker);
         QCOMPARE(picker->Target(), TWindowId(target.winId()));
 
         // The control inside it has a ring of its own.
-        MovePointer(target.Button->mapToGlobal(QPoint(60, 20)));
-        const QRect button(target.Button->mapToGlobal(QPoint(0, 0)), target.Button->size());
-        QTRY_COMPARE(picker->geometry(), button.adjusted(-1, -1, 1, 1));
+        const QRect button = WindowRectOnScreen(target.Button);
+        MovePointer(button.center());
+        QTRY_COMPARE(OnScreen(picker), button.adjusted(-1, -1, 1, 1));
         QCOMPARE(picker->Target(), TWindowId(target.Button->winId()));
+
+        // Over the bare desktop the capture takes the monitor under the
+        // pointer, and the ring marks that monitor.
+        MovePointer({2800, 300});
+        QTRY_COMPARE(picker->Target(), TWindowId(0));
+        QTRY_COMPARE(OnScreen(picker), QRect(1920, 0, 1280, 1024));
+        TCapture capture(*FPlatform.Screen, *FPlatform.Windows);
+        QImage bitmap;
+        QRect rect;
+        capture.Capture(bitmap, picker->Target(), rect);
+        QCOMPARE(rect, OnScreen(picker));
+        Shot(*FPlatform.Screen, QStringLiteral("picker on the bare desktop ") + ScaleName());
         picker->close();
         QTRY_VERIFY(picker.isNull());
     }
@@ -119,7 +138,7 @@ private slots:
         const QRgb face = picker->palette().color(QPalette::Button).rgb();
         for (int tick = 0; tick < 10; ++tick)
             picker->Timer1Timer();
-        QCOMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
+        QCOMPARE(picker->RingRect(), Frame(target).adjusted(-1, -1, 1, 1));
         QCOMPARE(picker->Ring().pixel(5, 0), face);
         picker->Timer1Timer();
         const QImage first = picker->Ring();
@@ -142,11 +161,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(picker));
         WaitTicks(picker, 12);
         picker->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
-        picker->repaint();
-        Settle();
+        // Showing resizes, which clears the ring: one more painting, by hand.
+        for (int tick = 0; tick < 11; ++tick)
+            picker->Timer1Timer();
         const QImage ring = picker->Ring();
-        QImage screen(picker->size(), QImage::Format_RGB32);
-        QVERIFY(FPlatform.Screen->Grab(picker->geometry(), screen));
+        QImage screen(ring.size(), QImage::Format_RGB32);
+        QTRY_VERIFY(FPlatform.Screen->Grab(OnScreen(picker), screen) &&
+                    screen.copy(0, 0, w, 1) == ring.copy(0, 0, w, 1));
         for (int x = 0; x < w; ++x) {
             QCOMPARE(screen.pixel(x, 0), ring.pixel(x, 0));
             QCOMPARE(screen.pixel(x, h - 1), ring.pixel(x, h - 1));
@@ -156,7 +177,7 @@ private slots:
             QCOMPARE(screen.pixel(0, y), ring.pixel(0, y));
             QCOMPARE(screen.pixel(w - 1, y), ring.pixel(w - 1, y));
         }
-        Shot(QStringLiteral("picker"), picker->geometry().adjusted(-20, -20, 20, 20));
+        Shot(QStringLiteral("picker"), OnScreen(picker).adjusted(-20, -20, 20, 20));
         picker->close();
     }
 
@@ -167,7 +188,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&target));
         MovePointer(target.mapToGlobal(QPoint(250, 200)));
         QPointer<TFrmLine> picker = Open();
-        QTRY_COMPARE(picker->geometry(), Frame(target).adjusted(-1, -1, 1, 1));
+        QTRY_COMPARE(OnScreen(picker), Frame(target).adjusted(-1, -1, 1, 1));
         WaitTicks(picker, 12);
         Settle(); // the ring is on screen
 
@@ -176,7 +197,7 @@ private slots:
         QImage withRing;
         QRect rect;
         capture.Capture(withRing, target.winId(), rect);
-        QCOMPARE(rect, picker->geometry().adjusted(1, 1, -1, -1));
+        QCOMPARE(rect, OnScreen(picker).adjusted(1, 1, -1, -1));
         picker->hide();
         // The target repaints what the ring covered once the X server has unmapped it.
         QImage without;
@@ -189,7 +210,7 @@ private slots:
         FMain.activateWindow();
         QTRY_VERIFY(FMain.isActiveWindow());
         QVERIFY(WindowManagerRoundTrip());
-        const QPoint onRing(picker->geometry().center().x(), picker->geometry().bottom());
+        const QPoint onRing(OnScreen(picker).center().x(), OnScreen(picker).bottom());
         QCOMPARE(FPlatform.Windows->WindowAt(onRing) == TWindowId(picker->winId()), false);
         Click(onRing);
         Settle();
@@ -210,15 +231,15 @@ private slots:
         QPointer<TFrmLine> picker = Open();
         const TWindowId id = foreign.Id.toULongLong();
         QTRY_COMPARE(picker->Target(), id);
-        QCOMPARE(picker->geometry(),
+        QCOMPARE(OnScreen(picker),
                  FPlatform.Windows->VisibleFrame(id).value_or(QRect()).adjusted(-1, -1, 1, 1));
 
         // Any other area leaves the ring where it is.
         FArea = 0;
-        const QRect before = picker->geometry();
+        const QRect before = OnScreen(picker);
         MovePointer({2500, 500});
         WaitTicks(picker);
-        QCOMPARE(picker->geometry(), before);
+        QCOMPARE(OnScreen(picker), before);
         picker->close();
     }
 };

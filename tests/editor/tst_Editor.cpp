@@ -427,6 +427,46 @@ private slots:
             }
         }
         QVERIFY(QDir(FSave).isEmpty());
+
+        // A file that cannot be written loses no edit: the failure is shown
+        // as for any capture, the editor stays with its shapes, and the next
+        // Send writes the edited picture.
+        target.activateWindow();
+        QTRY_COMPARE(ActiveWindow(), quint64(target.winId()));
+        FWindow->Start();
+        QPointer<TFrmEditor> editor;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* e = qobject_cast<TFrmEditor*>(w); e && e->isVisible())
+                editor = e;
+        QVERIFY(editor);
+        if (!QTest::qWaitForWindowActive(editor, 2000)) {
+            editor->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(editor));
+        }
+        TEditorCanvas* canvas = editor->Canvas();
+        canvas->SetTool(TTool::Ellipse);
+        Drag(PhysicalAt(canvas, canvas->ToCanvas({20, 20})),
+             PhysicalAt(canvas, canvas->ToCanvas({150, 120})));
+        QTRY_COMPARE(canvas->Shapes().size(), size_t(1));
+        const QImage edited = canvas->Flatten();
+        editor->SetDestination(CaptureDestination::Png);
+        QVERIFY(QDir(FSave).removeRecursively());
+        {
+            TBoxAnswer failure;
+            QVERIFY(!editor->Send());
+            QCOMPARE(failure.Count, 1);
+            QVERIFY(failure.Text.startsWith(QStringLiteral("Capture failed.")));
+        }
+        QVERIFY(editor && editor->isVisible());
+        QCOMPARE(canvas->Shapes().size(), size_t(1));
+        QCOMPARE(FWindow->Status(), stBusy);
+        QVERIFY(QDir().mkpath(FSave));
+        QVERIFY(editor->Send());
+        QTRY_VERIFY(!editor);
+        QCOMPARE(FWindow->Status(), stIdle);
+        const QStringList files = QDir(FSave).entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QCOMPARE(Load(FSave + '/' + files[0]), edited);
     }
 
     // Screenshots of the editor for people to look at, in two languages.

@@ -2,6 +2,9 @@
 #include "TestEnvironment.h"
 #include "output/Floating.h"
 #include "output/Save.h"
+#include "platform/NativeWindow.h"
+#include "platform/Platform.h"
+#include "platform/ScreenScale.h"
 
 #include <QAction>
 #include <QDialogButtonBox>
@@ -28,16 +31,6 @@ QImage Picture(const QSize& size)
         for (int x = 0; x < size.width(); ++x)
             image.setPixel(x, y, qRgb((x * 5 + y) & 0xFF, (y * 11) & 0xFF, (x ^ y) & 0xFF));
     return image;
-}
-
-// What the desktop shows at `rect`.
-QImage OnScreen(const QRect& rect)
-{
-    QScreen* screen = QGuiApplication::screenAt(rect.center());
-    const QRect place = rect.translated(-screen->geometry().topLeft());
-    return screen->grabWindow(0, place.x(), place.y(), place.width(), place.height())
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
 }
 
 class TOwner : public TFloatOwner
@@ -101,6 +94,16 @@ class TTestFloating : public QObject
 private:
     TOwner FOwner;
     QTemporaryDir FFolder;
+    TPlatform FPlatform;
+
+    // What the desktop shows at `rect`, in physical pixels.
+    QImage OnScreen(const QRect& rect)
+    {
+        QImage image(rect.size(), QImage::Format_RGB32);
+        if (!FPlatform.Screen->Grab(rect, image))
+            image = QImage();
+        return image;
+    }
 
     // Saves `form` through its menu and dialog as `fileName` with file type `filter`.
     void SaveThroughTheDialog(TFrmFloating& form, const QString& fileName, const QString& filter)
@@ -117,8 +120,11 @@ private slots:
     void initTestCase()
     {
         FOwner.Folder = FFolder.path();
+        FPlatform = LoadPlatform();
         MovePointer({3100, 1000});
     }
+
+    void cleanupTestCase() { FPlatform = TPlatform(); }
 
     void SitsAtTheCaptureRectangle_data()
     {
@@ -133,14 +139,25 @@ private slots:
         const QImage picture = Picture(rect.size());
         TFrmFloating* form = list.FloatCreate(picture, rect);
         QVERIFY(QTest::qWaitForWindowExposed(form));
-        QTRY_COMPARE(form->geometry(), rect);
-        QCOMPARE(form->frameGeometry(), rect);
+        // The rectangle is physical pixels, whatever scale Qt applies.
+        QTRY_COMPARE(WindowOriginOnScreen(form), std::optional<QPoint>(rect.topLeft()));
+        QTRY_COMPARE(FPlatform.Windows->VisibleFrame(form->winId()), std::optional<QRect>(rect));
+        QTRY_COMPARE(form->frameGeometry(), form->geometry());
         QCOMPARE(form->Picture(), picture);
-        // 1:1; the outermost pixels carry the frame that stands in for a shadow.
-        const QRect inner = rect.adjusted(1, 1, -1, -1);
-        QCOMPARE(OnScreen(inner), picture.copy(inner.translated(-rect.topLeft())));
-        QCOMPARE(OnScreen(QRect(rect.topLeft(), QSize(1, 1))).pixel(0, 0),
-                 form->palette().color(QPalette::Shadow).rgb());
+        // 1:1; without a compositor the outermost pixels carry the frame
+        // that stands in for a shadow, as wide as one pixel at 96 DPI; with
+        // one the compositor's shadow lies outside and the picture reaches
+        // the edges.
+        const int frame = CompositorRunning() ? 0 : PhysicalLength(form, 1);
+        const QRect inner = rect.adjusted(frame, frame, -frame, -frame);
+        QTRY_COMPARE(OnScreen(inner), picture.copy(inner.translated(-rect.topLeft())));
+        if (frame > 0) {
+            for (const QPoint& edge :
+                 {QPoint(frame - 1, frame - 1), QPoint(rect.width() - frame, 10),
+                  QPoint(10, rect.height() - 1)})
+                QCOMPARE(OnScreen(QRect(rect.topLeft() + edge, QSize(1, 1))).pixel(0, 0),
+                         form->palette().color(QPalette::Shadow).rgb());
+        }
         QVERIFY(form->windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(form->windowFlags() & Qt::Tool);
         QCOMPARE(form->parentWidget(), nullptr);
@@ -151,7 +168,10 @@ private slots:
         QVERIFY(WindowManagerRoundTrip());
         QCOMPARE(OnScreen(inner), picture.copy(inner.translated(-rect.topLeft())));
         if (const QString shots = qEnvironmentVariable("VORANTU_TEST_SHOTS"); !shots.isEmpty())
-            OnScreen(rect.adjusted(-40, -40, 140, 200)).save(shots + "/floating.png");
+            OnScreen(rect.adjusted(-40, -40, 140, 200))
+                .save(QStringLiteral("%1/floating %2 at %3.png")
+                          .arg(shots, QTest::currentDataTag())
+                          .arg(form->devicePixelRatioF()));
     }
 
     void MovesWithADrag()
@@ -161,7 +181,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(form));
         QVERIFY(WindowManagerRoundTrip());
         Drag({150, 250}, {350, 400});
-        QTRY_COMPARE(form->geometry(), QRect(300, 350, 300, 150));
+        QTRY_COMPARE(WindowOriginOnScreen(form), std::optional<QPoint>(QPoint(300, 350)));
     }
 
     void SavesInTheChosenType_data()

@@ -7,6 +7,7 @@
 #include "TestEnvironment.h"
 #include "TrickleServer.h"
 #include "output/Upload.h"
+#include "platform/NativeWindow.h"
 #include "services/Config.h"
 #include "services/Translate.h"
 
@@ -223,6 +224,21 @@ private slots:
         QFETCH(QRect, available);
         QFETCH(QRect, expected);
         QCOMPARE(TProgressForm::Placement(screen, available), expected);
+    }
+
+    // The test desktop's tray is docked along the bottom of the primary
+    // monitor before the program starts, on two monitors, where Qt keeps
+    // no work area of its own: the bar still sits directly above it.
+    void progressFormAboveThePanelDockedAtStart()
+    {
+        if (qEnvironmentVariableIsEmpty("VORANTU_TEST_DESKTOP"))
+            QSKIP("needs the test desktop");
+        QCOMPARE(QGuiApplication::screens().size(), 2);
+        QScreen* screen = QGuiApplication::primaryScreen();
+        QCOMPARE(WorkArea(screen), QRect(0, 0, 1920, 1056));
+        TProgressForm progress(QStringLiteral("업로드 중입니다."));
+        QVERIFY(QTest::qWaitForWindowExposed(progress.Form()));
+        QTRY_COMPARE(RootGeometry(progress.Form()), QRect(0, 1026, 1920, 30));
     }
 
     // The window where the window manager really puts it, above a 40-pixel

@@ -1,7 +1,6 @@
 #include "Boxes.h"
 #include "Desktop.h"
 #include "TestEnvironment.h"
-#include "capture/Capture.h"
 #include "platform/Platform.h"
 #include "record/Recorder.h"
 
@@ -122,15 +121,10 @@ private slots:
         QVERIFY(FFolder.isValid());
         if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
             FPlatform = LoadPlatform();
-            FCapture = std::make_unique<TCapture>(*FPlatform.Screen, *FPlatform.Windows);
         }
     }
 
-    void cleanupTestCase()
-    {
-        FCapture.reset();
-        FPlatform = TPlatform();
-    }
+    void cleanupTestCase() { FPlatform = TPlatform(); }
 
     void commandText_data()
     {
@@ -278,7 +272,7 @@ private slots:
             handled = true;
         });
         RequireDesktop();
-        recorder.Start(*FCapture);
+        recorder.Start(*FPlatform.Screen);
         QCOMPARE(recorder.RecTime(), QStringLiteral("00:00:00.00"));
         QTRY_COMPARE_WITH_TIMEOUT(recorder.RecTime(), QStringLiteral("N/A"), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(recorder.RecTime(), QStringLiteral("00:00:01.03"), 5000);
@@ -334,7 +328,7 @@ private slots:
             handled = true;
         });
         RequireDesktop();
-        recorder.Start(*FCapture);
+        recorder.Start(*FPlatform.Screen);
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 5000);
         QCOMPARE(errors, expected);
         QCOMPARE(recorder.RecTime(), QStringLiteral("00:00:00.60"));
@@ -355,7 +349,7 @@ private slots:
             errors << text;
             handled = true;
         });
-        recorder.Start(*FCapture);
+        recorder.Start(*FPlatform.Screen);
         QTest::qWait(200);
         QElapsedTimer clock;
         clock.start();
@@ -387,7 +381,7 @@ private slots:
             errors << text;
             handled = true;
         });
-        recorder.Start(*FCapture, [] { return QRect(0, 0, 320, 240); });
+        recorder.Start(*FPlatform.Screen, [] { return QRect(0, 0, 320, 240); });
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 5000);
         QCOMPARE(errors, QStringList());
         QVERIFY(recorder.FramesWritten() >= 1);
@@ -416,7 +410,7 @@ private slots:
             handled = true;
         });
         const QSize size(320, 240);
-        recorder.Start(*FCapture, [&] { return QRect(QPoint(0, 0), size); });
+        recorder.Start(*FPlatform.Screen, [&] { return QRect(QPoint(0, 0), size); });
         // The event loop never waits for the encoder: no gap between two
         // turns comes near the encoder's pause.
         QElapsedTimer clock;
@@ -460,9 +454,9 @@ private slots:
         TRecorder recorder(options);
         QSignalSpy ended(&recorder, &TRecorder::Ended);
         if (region)
-            recorder.Start(*FCapture, [] { return QRect(10, 10, 64, 48); });
+            recorder.Start(*FPlatform.Screen, [] { return QRect(10, 10, 64, 48); });
         else
-            recorder.Start(*FCapture);
+            recorder.Start(*FPlatform.Screen);
         QVERIFY(recorder.IsRunning());
         QVERIFY(ended.wait(5000));
         QVERIFY(!recorder.IsRunning());
@@ -494,7 +488,7 @@ private slots:
             errors << text;
             handled = true;
         });
-        recorder.Start(*FCapture, [] { return QRect(0, 0, 64, 64); });
+        recorder.Start(*FPlatform.Screen, [] { return QRect(0, 0, 64, 64); });
         QVERIFY(recorder.IsRunning());
         QCOMPARE(errors, QStringList());
         QVERIFY(ended.wait(2000));
@@ -520,7 +514,7 @@ private slots:
         recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
         QElapsedTimer clock;
         clock.start();
-        recorder.Start(*FCapture);
+        recorder.Start(*FPlatform.Screen);
         QVERIFY2(recorder.CommandLine().contains("-video_size 1280x1024 -draw_mouse 0 -i ") &&
                      recorder.CommandLine().contains("+1920,0 "),
                  qPrintable(recorder.CommandLine()));
@@ -566,7 +560,7 @@ private slots:
         TRecorder recorder(options);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
         QElapsedTimer moved;
-        recorder.Start(*FCapture, [&moved] {
+        recorder.Start(*FPlatform.Screen, [&moved] {
             // Over the red window first; then, larger, over the green one.
             if (!moved.isValid() || moved.elapsed() < 1300)
                 return QRect(150, 150, 201, 101);
@@ -646,9 +640,9 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         if (region)
-            recorder.Start(*FCapture, [] { return QRect(400, 400, 160, 120); });
+            recorder.Start(*FPlatform.Screen, [] { return QRect(400, 400, 160, 120); });
         else
-            recorder.Start(*FCapture);
+            recorder.Start(*FPlatform.Screen);
         const qint64 startMs = clock.elapsed();
         if (soundServer)
             QVERIFY2(recorder.CommandLine().contains("-f pulse -i \"" + source + "\" ") &&
@@ -680,7 +674,7 @@ private slots:
         const QString output = FFolder.filePath("destroyed/V-001.mp4");
         options.Output = output;
         auto recorder = std::make_unique<TRecorder>(options);
-        recorder->Start(*FCapture, [] { return QRect(0, 0, 320, 240); });
+        recorder->Start(*FPlatform.Screen, [] { return QRect(0, 0, 320, 240); });
         const QString pipeFolder = recorder->PipeFolder();
         QTRY_VERIFY2_WITH_TIMEOUT(Seconds(recorder->RecTime()) >= 1,
                                   qPrintable(recorder->RecTime()), 10000);
@@ -706,7 +700,7 @@ private slots:
         QStringList errors;
         TRecorder recorder(options);
         recorder.SetOnError([&](TRecorder*, const QString& text, bool&) { errors << text; });
-        recorder.Start(*FCapture, [] { return QRect(0, 0, 64, 64); });
+        recorder.Start(*FPlatform.Screen, [] { return QRect(0, 0, 64, 64); });
         recorder.Stop();
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 5000);
         QCOMPARE(errors, QStringList());
@@ -718,7 +712,7 @@ private slots:
 private:
     void RequireDesktop()
     {
-        if (!FCapture)
+        if (!FPlatform.Screen)
             QSKIP("needs the X11 desktop");
     }
 
@@ -739,7 +733,6 @@ private:
     QTemporaryDir FFolder;
     QString FFFMpeg;
     TPlatform FPlatform;
-    std::unique_ptr<TCapture> FCapture;
     int FFakes = 0;
 };
 

@@ -85,7 +85,9 @@ bool WindowManagerRoundTrip()
 void Drag(const QPoint& from, const QPoint& to, bool release)
 {
     MovePointer(from);
-    const bool ours = QGuiApplication::topLevelAt(from) != nullptr;
+    // Qt finds windows in its own units; `from` is physical.
+    const bool ours = QGuiApplication::topLevelAt(
+                          LogicalFromPhysical(QRect(from, QSize(1, 1))).topLeft()) != nullptr;
     Xdotool({"mousedown", "1"});
     // A window that moves or resizes through the window manager asks for it
     // when it handles the press; motions before the manager took over would

@@ -25,9 +25,14 @@ inline void Xdotool(const QStringList& arguments)
 
 inline void MovePointer(const QPoint& at)
 {
-    // xdotool's --sync waits for a motion that never comes when the pointer is there already.
-    if (QCursor::pos() == at)
+    // xdotool's --sync waits for a motion that never comes when the pointer
+    // is there already. Qt's cursor position is in its own units, `at`
+    // physical: where they agree the pointer may be there, and is moved
+    // without waiting.
+    if (QCursor::pos() == LogicalFromPhysical(QRect(at, QSize(1, 1))).topLeft()) {
+        Xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
         return;
+    }
     Xdotool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())});
 }
 

@@ -2,6 +2,9 @@
 
 #include "platform/x11/Xcb.h"
 
+#include <vector>
+#include <xcb/shape.h>
+
 std::optional<QPoint> X11WindowOrigin(xcb_connection_t* connection, xcb_window_t window)
 {
     const xcb_window_t root = XcbRootWindow(connection);
@@ -45,4 +48,88 @@ bool X11CompositorRunning(xcb_connection_t* connection)
     const auto owner = VORANTU_XCB_REPLY(xcb_get_selection_owner, connection,
                                          xcb_get_selection_owner(connection, atom->atom));
     return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
+void X11PlaceWindow(xcb_connection_t* connection, xcb_window_t window, const QRect& rect)
+{
+    if (window == XCB_WINDOW_NONE || rect.isEmpty())
+        return;
+    const uint32_t values[] = {uint32_t(rect.x()), uint32_t(rect.y()), uint32_t(rect.width()),
+                               uint32_t(rect.height())};
+    xcb_configure_window(connection, window,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT,
+                         values);
+    xcb_flush(connection);
+}
+
+std::optional<QRect> X11WindowRect(xcb_connection_t* connection, xcb_window_t window)
+{
+    const std::optional<QPoint> origin = X11WindowOrigin(connection, window);
+    if (!origin)
+        return std::nullopt;
+    const auto geometry =
+        VORANTU_XCB_REPLY(xcb_get_geometry, connection, xcb_get_geometry(connection, window));
+    if (!geometry)
+        return std::nullopt;
+    return QRect(*origin, QSize(geometry->width, geometry->height));
+}
+
+void X11SetWindowShape(xcb_connection_t* connection, xcb_window_t window, const QRegion& region)
+{
+    if (window == XCB_WINDOW_NONE)
+        return;
+    std::vector<xcb_rectangle_t> rectangles;
+    for (const QRect& r : region)
+        rectangles.push_back(
+            {int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()), uint16_t(r.height())});
+    xcb_shape_rectangles(connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
+                         XCB_CLIP_ORDERING_UNSORTED, window, 0, 0, uint32_t(rectangles.size()),
+                         rectangles.data());
+    xcb_flush(connection);
+}
+
+QList<QRect> X11Struts(xcb_connection_t* connection)
+{
+    QList<QRect> struts;
+    const xcb_window_t root = XcbRootWindow(connection);
+    const auto geometry =
+        VORANTU_XCB_REPLY(xcb_get_geometry, connection, xcb_get_geometry(connection, root));
+    if (!geometry)
+        return struts;
+    const int width = geometry->width;
+    const int height = geometry->height;
+    const xcb_atom_t partialAtom = XcbAtom(connection, "_NET_WM_STRUT_PARTIAL");
+    const xcb_atom_t strutAtom = XcbAtom(connection, "_NET_WM_STRUT");
+    const QList<quint32> clients =
+        XcbCardinals(connection, root, XcbAtom(connection, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
+    for (const quint32 client : clients) {
+        QList<quint32> strut = XcbCardinals(connection, client, partialAtom, XCB_ATOM_CARDINAL);
+        if (strut.size() < 12) {
+            // The old form reserves whole edges of the root.
+            const QList<quint32> whole =
+                XcbCardinals(connection, client, strutAtom, XCB_ATOM_CARDINAL);
+            if (whole.size() < 4)
+                continue;
+            strut = whole.mid(0, 4) + QList<quint32>{0, quint32(height - 1), 0, quint32(height - 1),
+                                                     0, quint32(width - 1),  0, quint32(width - 1)};
+        }
+        const auto span = [](quint32 start, quint32 end) {
+            return end >= start ? int(end - start + 1) : 0;
+        };
+        const int left = int(qMin<quint32>(strut[0], quint32(width)));
+        const int right = int(qMin<quint32>(strut[1], quint32(width)));
+        const int top = int(qMin<quint32>(strut[2], quint32(height)));
+        const int bottom = int(qMin<quint32>(strut[3], quint32(height)));
+        if (left > 0)
+            struts.append(QRect(0, int(strut[4]), left, span(strut[4], strut[5])));
+        if (right > 0)
+            struts.append(QRect(width - right, int(strut[6]), right, span(strut[6], strut[7])));
+        if (top > 0)
+            struts.append(QRect(int(strut[8]), 0, span(strut[8], strut[9]), top));
+        if (bottom > 0)
+            struts.append(
+                QRect(int(strut[10]), height - bottom, span(strut[10], strut[11]), bottom));
+    }
+    return struts;
 }

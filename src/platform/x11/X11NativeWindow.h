@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QPoint>
+#include <QRect>
+#include <QRegion>
 #include <optional>
 #include <xcb/xcb.h>
 
@@ -11,6 +14,20 @@ std::optional<QPoint> X11WindowOrigin(xcb_connection_t* connection, xcb_window_t
 
 // Sets the input focus to `window` with CurrentTime when it is viewable.
 bool X11FocusWindow(xcb_connection_t* connection, xcb_window_t window);
+
+// Asks for `window` (a top-level client) at `rect` of the root.
+void X11PlaceWindow(xcb_connection_t* connection, xcb_window_t window, const QRect& rect);
+
+// `window`'s rectangle on the root (border excluded); nullopt for no window or no answer.
+std::optional<QRect> X11WindowRect(xcb_connection_t* connection, xcb_window_t window);
+
+// Sets the bounding shape of `window` (input follows it) to `region`, window-local.
+void X11SetWindowShape(xcb_connection_t* connection, xcb_window_t window, const QRegion& region);
+
+// The parts of the root that panels and docks keep for themselves: one
+// rectangle per strut (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT) of every
+// window the window manager lists in _NET_CLIENT_LIST.
+QList<QRect> X11Struts(xcb_connection_t* connection);
 
 // True when the _NET_WM_CM_S<n> selection of the default screen has an owner.
 bool X11CompositorRunning(xcb_connection_t* connection);
