@@ -72,6 +72,8 @@ TCreateOcrEngine EngineFactory(QString& error)
 {
     static std::mutex mutex;
     static TCreateOcrEngine factory = nullptr;
+    // Destroying a QLibrary does not unload it; the one that loaded stays owned here.
+    static std::unique_ptr<QLibrary> loaded;
     const std::lock_guard lock(mutex);
     if (factory)
         return factory;
@@ -82,8 +84,10 @@ TCreateOcrEngine EngineFactory(QString& error)
         // Never unloaded: engines made by it live until their component goes.
         auto* library = new QLibrary(candidate);
         factory = reinterpret_cast<TCreateOcrEngine>(library->resolve("VorantuCreateOcrEngine"));
-        if (factory)
+        if (factory) {
+            loaded.reset(library);
             return factory;
+        }
         failures << library->errorString();
         delete library;
     }
