@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-# A GTK 3 window with client-side decorations (a header bar), standing for
+# A GTK 3 window with client-side decorations (a header bar) over a magenta
+# area of the width asked for, standing for
 # another program on the test desktop. Prints its X window id once mapped and
 # stays until its standard input closes, so it never outlives the test.
 import sys
@@ -15,9 +16,12 @@ window = Gtk.Window(title="csd window")
 bar = Gtk.HeaderBar(title="csd window", show_close_button=True)
 window.set_titlebar(bar)
 window.set_default_size(width, height)
-area = Gtk.DrawingArea()
-area.connect("draw", lambda _, cr: (cr.set_source_rgb(1, 0, 1), cr.paint()))
-window.add(area)
+# The window's own background (not the header bar) is magenta, drawn by
+# GTK's style machinery so no cairo binding is needed.
+style = Gtk.CssProvider()
+style.load_from_data(b"window.background { background-color: #ff00ff; background-image: none; }")
+Gtk.StyleContext.add_provider_for_screen(
+    window.get_screen(), style, Gtk.STYLE_PROVIDER_PRIORITY_APPLICATION)
 
 
 def mapped(*_):
