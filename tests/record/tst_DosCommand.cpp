@@ -317,7 +317,9 @@ private slots:
               lines, chars, peakKiB, worstGapMs);
         QVERIFY(lines > 100);
         QVERIFY(cmd.Lines().size() <= MaxKeptLines);
+#ifndef __SANITIZE_ADDRESS__ // its shadow memory and quarantine make the resident size meaningless
         QVERIFY2(peakKiB < 200 * 1024, QByteArray::number(peakKiB).constData());
+#endif
         // Generous for a loaded machine; without the bound it froze for minutes.
         QVERIFY2(worstGapMs < 1000, QByteArray::number(worstGapMs).constData());
     }
