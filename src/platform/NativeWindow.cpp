@@ -1,8 +1,8 @@
 #include "platform/NativeWindow.h"
 
 #include "platform/ScreenScale.h"
+#include "platform/null/NullPlatform.h"
 #include "platform/x11/X11NativeWindow.h"
-#include "platform/x11/Xcb.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -10,21 +10,36 @@
 
 namespace {
 
-// Chosen per call, as the loader chooses: Qt's own connection on "xcb".
-xcb_connection_t* Connection()
+TNativeWindows* Installed = nullptr;
+
+TNativeWindows& Native()
 {
-    return QGuiApplication::platformName() == QLatin1String("xcb") ? QtXcbConnection() : nullptr;
+    if (Installed)
+        return *Installed;
+    // Chosen per call, as the loader chooses: Qt's own connection on "xcb".
+    static TX11NativeWindows x11;
+    static TNullNativeWindows none;
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        return x11;
+    return none;
 }
 
 } // namespace
 
+TNativeWindows::~TNativeWindows()
+{
+    if (Installed == this)
+        Installed = nullptr;
+}
+
+void UseNativeWindows(TNativeWindows* windows)
+{
+    Installed = windows;
+}
+
 std::optional<QPoint> WindowOriginOnScreen(const QWidget* window)
 {
-    xcb_connection_t* connection = Connection();
-    if (!connection)
-        return std::nullopt;
-    // internalWinId() rather than winId(): asking must not create a native window.
-    return X11WindowOrigin(connection, xcb_window_t(window->internalWinId()));
+    return Native().Origin(window);
 }
 
 void SyncWindowPosition(QWidget* window)
@@ -44,45 +59,36 @@ void SyncWindowPosition(QWidget* window)
 void PlaceWindow(QWidget* window, const QRect& physical)
 {
     SetPhysicalGeometry(window, physical);
-    xcb_connection_t* connection = Connection();
-    const qreal ratio = window->devicePixelRatioF();
-    if (!connection || ratio == 1.0 || !window->internalWinId())
+    if (window->devicePixelRatioF() == 1.0 || !window->internalWinId())
         return;
-    X11PlaceWindow(connection, xcb_window_t(window->internalWinId()), physical);
+    Native().Place(window, physical);
 }
 
 QRect WindowRectOnScreen(const QWidget* window)
 {
-    if (xcb_connection_t* connection = Connection(); connection && window->internalWinId()) {
-        if (const std::optional<QRect> rect =
-                X11WindowRect(connection, xcb_window_t(window->internalWinId())))
-            return *rect;
-    }
+    if (const std::optional<QRect> rect = Native().Rect(window))
+        return *rect;
     return PhysicalGeometry(window);
 }
 
 void SetWindowShape(QWidget* window, const QRegion& shape)
 {
-    xcb_connection_t* connection = Connection();
-    if (!connection || !window->internalWinId()) {
+    if (!window->internalWinId() || !Native().SetShape(window, shape))
         window->setMask(LocalFromPhysical(window, shape));
-        return;
-    }
-    X11SetWindowShape(connection, xcb_window_t(window->internalWinId()), shape);
 }
 
 QRect WorkArea(const QScreen* screen)
 {
     if (!screen)
         return QRect();
-    xcb_connection_t* connection = Connection();
-    if (!connection)
+    const std::optional<QList<QRect>> struts = Native().Struts();
+    if (!struts)
         return screen->availableGeometry();
     const QRect logical = screen->geometry();
     const qreal ratio = screen->devicePixelRatio();
     const QRect physical(logical.topLeft(), logical.size() * ratio);
     QRect area = physical;
-    for (const QRect& strut : X11Struts(connection)) {
+    for (const QRect& strut : *struts) {
         const QRect common = strut & physical;
         if (common.isEmpty())
             continue;
@@ -106,16 +112,13 @@ QRect WorkArea(const QScreen* screen)
 
 bool FocusWindow(QWidget* window)
 {
-    xcb_connection_t* connection = Connection();
-    if (!connection) {
-        window->activateWindow();
-        return window->isVisible();
-    }
-    return X11FocusWindow(connection, xcb_window_t(window->internalWinId()));
+    if (const std::optional<bool> focused = Native().Focus(window))
+        return *focused;
+    window->activateWindow();
+    return window->isVisible();
 }
 
 bool CompositorRunning()
 {
-    xcb_connection_t* connection = Connection();
-    return connection && X11CompositorRunning(connection);
+    return Native().CompositorRunning();
 }

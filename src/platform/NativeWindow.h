@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QRegion>
@@ -7,6 +8,39 @@
 
 class QScreen;
 class QWidget;
+
+// The display server's requests behind the functions below, chosen once by
+// the platform loader (X11 on "xcb", a stand-in that can ask nothing
+// elsewhere) so tests can put their own in. Every request may decline with
+// nullopt or false; the functions then fall back to what Qt knows. Windows
+// are the program's own top-level widgets; rectangles are physical pixels.
+class TNativeWindows
+{
+public:
+    // Uninstalls itself when it is the one in use.
+    virtual ~TNativeWindows();
+
+    // The client area's origin on the root; nullopt without a native window.
+    virtual std::optional<QPoint> Origin(const QWidget* window) = 0;
+    // The client area's rectangle on the root; nullopt without a native window.
+    virtual std::optional<QRect> Rect(const QWidget* window) = 0;
+    // Asks for `window` exactly at `physical`; false when it cannot ask.
+    virtual bool Place(QWidget* window, const QRect& physical) = 0;
+    // Cuts `window` to `shape` (window-local); false when it cannot.
+    virtual bool SetShape(QWidget* window, const QRegion& shape) = 0;
+    // What panels and docks keep along the root's edges, one rectangle per
+    // strut; nullopt when the platform has no such notion.
+    virtual std::optional<QList<QRect>> Struts() = 0;
+    // Gives `window` the keyboard focus now: whether it worked, or nullopt
+    // when the platform has no such request.
+    virtual std::optional<bool> Focus(QWidget* window) = 0;
+    virtual bool CompositorRunning() = 0;
+};
+
+// The requests the functions below use from now on; nullptr goes back to the
+// default, chosen per call from the platform Qt runs on. The platform loader
+// installs its own; the caller keeps ownership.
+void UseNativeWindows(TNativeWindows* windows);
 
 // What Qt does not say, or says late, about the program's own top-level
 // windows. User-interface thread only. On X11 these ask the server; elsewhere

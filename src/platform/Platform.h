@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/GlobalHotKey.h"
+#include "platform/NativeWindow.h"
 #include "platform/Screen.h"
 #include "platform/Sound.h"
 #include "platform/Windows.h"
@@ -16,6 +17,9 @@ struct TPlatform
     std::unique_ptr<TScreen> Screen;
     std::unique_ptr<TWindows> Windows;
     std::unique_ptr<TSound> Sound;
+    // What the functions of NativeWindow.h ask the display server; in use
+    // from the loader on until it is destroyed or another is installed.
+    std::unique_ptr<TNativeWindows> NativeWindows;
     // A new hot key each call: its owner keeps it for as long as it is grabbed.
     std::unique_ptr<TGlobalHotKey> (*CreateHotKey)(QObject* parent) = nullptr;
 };

@@ -1,12 +1,37 @@
 #include "TestEnvironment.h"
 #include "platform/EffectSound.h"
+#include "platform/NativeWindow.h"
 #include "platform/Platform.h"
 #include "platform/null/NullPlatform.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSoundEffect>
+#include <QWidget>
 #include <QtEndian>
+
+namespace {
+
+// Display-server answers a test chooses; everything it is not told declines.
+class TFakeNativeWindows : public TNativeWindows
+{
+public:
+    std::optional<QList<QRect>> FStruts;
+    std::optional<bool> FFocus;
+    int FShapes = 0;
+
+    std::optional<QPoint> Origin(const QWidget*) override { return std::nullopt; }
+    std::optional<QRect> Rect(const QWidget*) override { return std::nullopt; }
+    bool Place(QWidget*, const QRect&) override { return false; }
+    bool SetShape(QWidget*, const QRegion&) override { return ++FShapes, false; }
+    std::optional<QList<QRect>> Struts() override { return FStruts; }
+    std::optional<bool> Focus(QWidget*) override { return FFocus; }
+    bool CompositorRunning() override { return true; }
+};
+
+} // namespace
 
 // The loader off a desktop, the stand-ins it gives, and the capture sound.
 class TTestPlatform : public QObject
@@ -19,11 +44,62 @@ private slots:
         QVERIFY(dynamic_cast<TNullScreen*>(platform.Screen.get()));
         QVERIFY(dynamic_cast<TNullWindows*>(platform.Windows.get()));
         QVERIFY(dynamic_cast<TNullSound*>(platform.Sound.get()));
+        QVERIFY(dynamic_cast<TNullNativeWindows*>(platform.NativeWindows.get()));
         QVERIFY(platform.CreateHotKey);
         QObject owner;
         const std::unique_ptr<TGlobalHotKey> hotKey = platform.CreateHotKey(&owner);
         QVERIFY(dynamic_cast<TNullGlobalHotKey*>(hotKey.get()));
         QCOMPARE(hotKey->parent(), &owner);
+    }
+
+    void WorkAreaTakesEachPanelsEdge_data()
+    {
+        // The offscreen screen: 800x800 at the origin.
+        QTest::addColumn<QList<QRect>>("struts");
+        QTest::addColumn<QRect>("area");
+        QTest::newRow("no panel") << QList<QRect>{} << QRect(0, 0, 800, 800);
+        QTest::newRow("left dock") << QList<QRect>{{0, 0, 50, 800}} << QRect(50, 0, 750, 800);
+        QTest::newRow("right dock") << QList<QRect>{{760, 0, 40, 800}} << QRect(0, 0, 760, 800);
+        QTest::newRow("top and bottom panels")
+            << QList<QRect>{{0, 0, 800, 24}, {0, 770, 800, 30}} << QRect(0, 24, 800, 746);
+        QTest::newRow("panel of another monitor")
+            << QList<QRect>{{800, 0, 1920, 30}} << QRect(0, 0, 800, 800);
+        QTest::newRow("more than half the screen")
+            << QList<QRect>{{0, 0, 500, 800}} << QRect(0, 0, 800, 800);
+    }
+    void WorkAreaTakesEachPanelsEdge()
+    {
+        QFETCH(QList<QRect>, struts);
+        QFETCH(QRect, area);
+        QScreen* screen = QGuiApplication::primaryScreen();
+        QCOMPARE(screen->geometry(), QRect(0, 0, 800, 800));
+        TFakeNativeWindows fake;
+        fake.FStruts = struts;
+        UseNativeWindows(&fake);
+        QCOMPARE(WorkArea(screen), area);
+    }
+
+    void DeclinedRequestsFallBackToQt()
+    {
+        QWidget window;
+        window.setGeometry(10, 20, 100, 80);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        {
+            TFakeNativeWindows fake;
+            UseNativeWindows(&fake);
+            QVERIFY(CompositorRunning());
+            QCOMPARE(WorkArea(window.screen()), window.screen()->availableGeometry());
+            QCOMPARE(WindowRectOnScreen(&window), QRect(10, 20, 100, 80));
+            SetWindowShape(&window, QRegion(0, 0, 30, 30));
+            QCOMPARE(fake.FShapes, 1);
+            QCOMPARE(window.mask(), QRegion(0, 0, 30, 30));
+            QVERIFY(FocusWindow(&window));
+            fake.FFocus = false;
+            QVERIFY(!FocusWindow(&window));
+        }
+        // A destroyed one is no longer asked.
+        QVERIFY(!CompositorRunning());
     }
 
     void NullScreenGrabsItsPattern()

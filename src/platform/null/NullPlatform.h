@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/GlobalHotKey.h"
+#include "platform/NativeWindow.h"
 #include "platform/Screen.h"
 #include "platform/Sound.h"
 #include "platform/Windows.h"
@@ -59,4 +60,17 @@ class TNullSound : public TSound
 public:
     void Play() override { ++FPlayed; }
     int FPlayed = 0;
+};
+
+// No server to ask: every request declines, so Qt's own answers stand.
+class TNullNativeWindows : public TNativeWindows
+{
+public:
+    std::optional<QPoint> Origin(const QWidget*) override { return std::nullopt; }
+    std::optional<QRect> Rect(const QWidget*) override { return std::nullopt; }
+    bool Place(QWidget*, const QRect&) override { return false; }
+    bool SetShape(QWidget*, const QRegion&) override { return false; }
+    std::optional<QList<QRect>> Struts() override { return std::nullopt; }
+    std::optional<bool> Focus(QWidget*) override { return std::nullopt; }
+    bool CompositorRunning() override { return false; }
 };

@@ -2,6 +2,7 @@
 
 #include "platform/x11/Xcb.h"
 
+#include <QWidget>
 #include <vector>
 #include <xcb/shape.h>
 
@@ -132,4 +133,57 @@ QList<QRect> X11Struts(xcb_connection_t* connection)
                 QRect(int(strut[10]), height - bottom, span(strut[10], strut[11]), bottom));
     }
     return struts;
+}
+
+namespace {
+
+xcb_window_t NativeId(const QWidget* window)
+{
+    // internalWinId() rather than winId(): asking must not create a native window.
+    return xcb_window_t(window->internalWinId());
+}
+
+} // namespace
+
+std::optional<QPoint> TX11NativeWindows::Origin(const QWidget* window)
+{
+    return X11WindowOrigin(QtXcbConnection(), NativeId(window));
+}
+
+std::optional<QRect> TX11NativeWindows::Rect(const QWidget* window)
+{
+    if (!NativeId(window))
+        return std::nullopt;
+    return X11WindowRect(QtXcbConnection(), NativeId(window));
+}
+
+bool TX11NativeWindows::Place(QWidget* window, const QRect& physical)
+{
+    if (!NativeId(window))
+        return false;
+    X11PlaceWindow(QtXcbConnection(), NativeId(window), physical);
+    return true;
+}
+
+bool TX11NativeWindows::SetShape(QWidget* window, const QRegion& shape)
+{
+    if (!NativeId(window))
+        return false;
+    X11SetWindowShape(QtXcbConnection(), NativeId(window), shape);
+    return true;
+}
+
+std::optional<QList<QRect>> TX11NativeWindows::Struts()
+{
+    return X11Struts(QtXcbConnection());
+}
+
+std::optional<bool> TX11NativeWindows::Focus(QWidget* window)
+{
+    return X11FocusWindow(QtXcbConnection(), NativeId(window));
+}
+
+bool TX11NativeWindows::CompositorRunning()
+{
+    return X11CompositorRunning(QtXcbConnection());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/NativeWindow.h"
+
 #include <QList>
 #include <QPoint>
 #include <QRect>
@@ -31,3 +33,16 @@ QList<QRect> X11Struts(xcb_connection_t* connection);
 
 // True when the _NET_WM_CM_S<n> selection of the default screen has an owner.
 bool X11CompositorRunning(xcb_connection_t* connection);
+
+// The requests through Qt's own connection, fetched at each call as Qt has it.
+class TX11NativeWindows : public TNativeWindows
+{
+public:
+    std::optional<QPoint> Origin(const QWidget* window) override;
+    std::optional<QRect> Rect(const QWidget* window) override;
+    bool Place(QWidget* window, const QRect& physical) override;
+    bool SetShape(QWidget* window, const QRegion& shape) override;
+    std::optional<QList<QRect>> Struts() override;
+    std::optional<bool> Focus(QWidget* window) override;
+    bool CompositorRunning() override;
+};
