@@ -147,6 +147,8 @@ private slots:
     void initTestCase()
     {
         KeepRequestsLocal();
+        FNotices = std::make_unique<TNoticeDaemon>();
+        QVERIFY(FNotices->WaitReady());
         QDir().mkpath(QDir::homePath() + "/no-tessdata");
         qputenv("TESSDATA_PREFIX", (QDir::homePath() + "/no-tessdata").toLocal8Bit());
         MakeMainWindow([](TConfig& config) {
@@ -157,7 +159,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
     }
 
-    void cleanupTestCase() { FWindow.reset(); }
+    void cleanupTestCase()
+    {
+        FWindow.reset();
+        FNotices.reset();
+    }
 
     void init()
     {
@@ -509,6 +515,9 @@ private slots:
                  qPrintable(notices.first().Body));
         Select("ChkSaveTo", CaptureDestination::Png);
     }
+
+private:
+    std::unique_ptr<TNoticeDaemon> FNotices;
 };
 
 VORANTU_TEST_MAIN(TTestEveryday)

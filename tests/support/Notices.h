@@ -102,3 +102,54 @@ private:
     QTemporaryDir FFolder;
     QProcess FDaemon;
 };
+
+// A notification daemon of the test's own, on a bus of its own: what a test
+// reads back then cannot depend on what earlier tests left in the desktop's
+// daemon. While it lives, the process's session bus is this one.
+class TNoticeDaemon
+{
+public:
+    TNoticeDaemon() : FSaved(qgetenv("DBUS_SESSION_BUS_ADDRESS"))
+    {
+        if (!FBus.WaitListening())
+            return;
+        QFile config(FFolder.filePath("dunstrc"));
+        config.open(QIODevice::WriteOnly);
+        // On screen long enough for a test to click one; then into the history.
+        config.write("[global]\n    monitor = 0\n    follow = none\n    history_length = 50\n"
+                     "    show_indicators = no\n[urgency_low]\n    timeout = 20\n"
+                     "[urgency_normal]\n    timeout = 20\n[urgency_critical]\n    timeout = 20\n");
+        config.close();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", FBus.Address().toUtf8());
+        FDaemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        FDaemon.start("dunst", {"-config", FFolder.filePath("dunstrc")});
+        FDaemon.waitForStarted(5000);
+    }
+    ~TNoticeDaemon()
+    {
+        FDaemon.terminate();
+        FDaemon.waitForFinished(5000);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", FSaved);
+    }
+    // True once the daemon answers on its bus.
+    bool WaitReady() const
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 10000) {
+            QProcess count;
+            count.start(QStringLiteral("dunstctl"), {QStringLiteral("count")});
+            if (count.waitForFinished(2000) && count.exitStatus() == QProcess::NormalExit &&
+                count.exitCode() == 0)
+                return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+
+private:
+    QByteArray FSaved;
+    TEmptyBus FBus;
+    QTemporaryDir FFolder;
+    QProcess FDaemon;
+};
