@@ -3,6 +3,7 @@
 #include "NetTestSupport.h"
 #include "Notices.h"
 #include "TestEnvironment.h"
+#include "TextWindow.h"
 #include "app/Controller.h"
 #include "app/Main.h"
 #include "app/OcrChoice.h"
@@ -72,33 +73,6 @@ void LinkTrainedData(const QString& folder, const QStringList& codes)
     for (const QString& code : codes)
         QFile::link(system + code + ".traineddata", folder + '/' + code + ".traineddata");
 }
-
-// A window showing the given lines in large, plain letters.
-class TTextWindow : public QWidget
-{
-public:
-    explicit TTextWindow(QStringList lines) : FLines(std::move(lines))
-    {
-        setWindowFlag(Qt::FramelessWindowHint);
-        setGeometry(300, 200, 620, 200);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), Qt::white);
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(40);
-        painter.setFont(font);
-        painter.setPen(Qt::black);
-        for (int i = 0; i < FLines.size(); ++i)
-            painter.drawText(30, 80 + i * 70, FLines[i]);
-    }
-
-private:
-    QStringList FLines;
-};
 
 } // namespace
 
@@ -456,7 +430,7 @@ private slots:
 
         Select("ChkArea", CaptureArea::ActiveWindow);
         Select("ChkSaveTo", CaptureDestination::Txt);
-        TTextWindow target({"The quick brown fox", "jumps over the lazy dog"});
+        TTextWindow target({"The quick brown fox", "jumps over the lazy dog"}, QSize(620, 200));
         target.show();
         QVERIFY(QTest::qWaitForWindowExposed(&target));
         target.activateWindow();

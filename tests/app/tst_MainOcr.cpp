@@ -2,6 +2,7 @@
 #include "Desktop.h"
 #include "MainWindowFixture.h"
 #include "TestEnvironment.h"
+#include "TextWindow.h"
 #include "app/Main.h"
 #include "services/Config.h"
 
@@ -9,41 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QPainter>
 #include <QTimer>
-
-namespace {
-
-// A window showing the given lines in large, plain letters.
-class TTextWindow : public QWidget
-{
-public:
-    explicit TTextWindow(QStringList lines, QSize size = QSize(420, 260)) : FLines(std::move(lines))
-    {
-        // No title bar: its caption and buttons would be read as text too.
-        setWindowFlag(Qt::FramelessWindowHint);
-        setWindowTitle(QStringLiteral("ocr target"));
-        setGeometry(QRect(QPoint(300, 200), size));
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), Qt::white);
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(40);
-        painter.setFont(font);
-        painter.setPen(Qt::black);
-        for (int i = 0; i < FLines.size(); ++i)
-            painter.drawText(40, 80 + i * 80, FLines[i]);
-    }
-
-private:
-    QStringList FLines;
-};
-
-} // namespace
 
 // The TXT destination as the controller runs it.
 class TTestMainOcr : public QObject, private TMainWindowFixture
