@@ -195,6 +195,46 @@ private slots:
         QCOMPARE(bitmap.convertToFormat(QImage::Format_RGB32), before);
     }
 
+    // The first frame, all dimmed, whether this program or the display
+    // server dims it: every value of every channel, read back from the screen.
+    void FirstFrameDimsEveryValueExactly()
+    {
+        QImage values(256, 4, QImage::Format_RGB32);
+        for (int y = 0; y < values.height(); ++y)
+            for (int x = 0; x < values.width(); ++x)
+                values.setPixel(x, y, qRgb(x, (x + 85 * (y + 1)) & 0xFF, 255 - x));
+        const QRect window(300, 200, values.width(), values.height());
+        TPictureWindow picture(window, values);
+        picture.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&picture));
+        QImage before(window.size(), QImage::Format_RGB32);
+        QTRY_VERIFY(FPlatform.Screen->Grab(window, before) && before == values);
+
+        QImage expected;
+        TDragPicture::DimOutside(values, QRect(), expected);
+        QImage shown(window.size(), QImage::Format_RGB32);
+        QImage bitmap;
+        QRect rect;
+        bool byServer = false;
+        RunOverlay(bitmap, rect, [&](TFrmDrag& drag) {
+            byServer = drag.ShownByServer();
+            // The frame is on screen once a corner reads dimmed.
+            const QPoint corner = window.topLeft() + QPoint(255, 3);
+            (void)QTest::qWaitFor(
+                [&] {
+                    return FPlatform.Screen->Pixel(corner) ==
+                           std::optional<QRgb>(expected.pixel(255, 3));
+                },
+                5000);
+            QVERIFY(FPlatform.Screen->Grab(window, shown));
+            Key("Escape");
+        });
+        // The test desktop is an X server, which can keep the frozen screen.
+        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            QVERIFY(byServer);
+        QCOMPARE(shown, expected);
+    }
+
     void ClickWithoutMovementKeepsTheOverlay()
     {
         QImage bitmap(4, 4, QImage::Format_RGB32);
