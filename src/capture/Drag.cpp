@@ -203,7 +203,10 @@ void TFrmDrag::paintEvent(QPaintEvent* event)
     const QRect overlay(QPoint(0, 0), FBounds.size());
     const QRegion area = PhysicalFromLocal(this, event->region()) & overlay;
     if (FSnapshot) {
-        FSnapshot->Show(area, FShownSelection);
+        // The server paints what it exposes with the dimmed background by
+        // itself; only the selection and what a move changed are drawn.
+        FSnapshot->Show(area & (FUndrawn + FShownSelection), FShownSelection);
+        FUndrawn -= area;
         return;
     }
     QPainter painter(this);
@@ -222,6 +225,7 @@ void TFrmDrag::DrawSelection(bool rebuild)
         const QRect clipped = FCaptureRect & QRect(QPoint(0, 0), FBounds.size());
         changed = QRegion(FShownSelection).xored(QRegion(clipped));
         FShownSelection = clipped;
+        FUndrawn += changed;
     } else {
         changed = FPicture.Select(FCaptureRect);
     }

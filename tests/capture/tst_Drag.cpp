@@ -235,6 +235,36 @@ private slots:
         QCOMPARE(shown, expected);
     }
 
+    // What the selection leaves when it shrinks goes back to dimmed; what
+    // it keeps stays as it was.
+    void ShrinkingTheSelectionDimsWhatItLeaves()
+    {
+        QImage white(400, 300, QImage::Format_RGB32);
+        white.fill(Qt::white);
+        TPictureWindow picture(QRect(400, 300, 400, 300), white);
+        picture.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&picture));
+        QTRY_COMPARE(FPlatform.Screen->Pixel({700, 500}), std::optional<QRgb>(qRgb(255, 255, 255)));
+
+        const auto red = [this](const QPoint& at) {
+            return qRed(FPlatform.Screen->Pixel(at).value_or(0));
+        };
+        int left = -1;
+        int kept = -1;
+        QImage bitmap;
+        QRect rect;
+        RunOverlay(bitmap, rect, [&](TFrmDrag&) {
+            Drag({420, 320}, {780, 580}, false);
+            QVERIFY(QTest::qWaitFor([&] { return red({700, 500}) == 255; }, 5000));
+            MovePointer({520, 420});
+            (void)QTest::qWaitFor([&] { return (left = red({700, 500})) == 153; }, 5000);
+            kept = red({470, 370});
+            Key("Escape");
+        });
+        QCOMPARE(left, 153);
+        QCOMPARE(kept, 255);
+    }
+
     void ClickWithoutMovementKeepsTheOverlay()
     {
         QImage bitmap(4, 4, QImage::Format_RGB32);
