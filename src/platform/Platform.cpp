@@ -3,6 +3,7 @@
 #include "platform/EffectSound.h"
 #include "platform/Session.h"
 #include "platform/null/NullPlatform.h"
+#include "platform/wayland/PortalGlobalHotKey.h"
 #include "platform/wayland/PortalScreen.h"
 #include "platform/x11/X11GlobalHotKey.h"
 #include "platform/x11/X11NativeWindow.h"
@@ -33,6 +34,11 @@ TPlatform LoadPlatform(TPlatformTell tell)
         platform.CreateHotKey = [](QObject* parent) -> std::unique_ptr<TGlobalHotKey> {
             return std::make_unique<TX11GlobalHotKey>(QtXcbConnection(), parent);
         };
+        // An X11 grab on XWayland fires only while an X11 window has the focus.
+        if (IsWaylandSession())
+            platform.CreateHotKey = [](QObject* parent) -> std::unique_ptr<TGlobalHotKey> {
+                return std::make_unique<TPortalGlobalHotKey>(parent);
+            };
     } else {
         platform.Screen = std::make_unique<TNullScreen>();
         platform.Windows = std::make_unique<TNullWindows>();
