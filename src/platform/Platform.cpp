@@ -1,7 +1,9 @@
 #include "platform/Platform.h"
 
 #include "platform/EffectSound.h"
+#include "platform/Session.h"
 #include "platform/null/NullPlatform.h"
+#include "platform/wayland/PortalGlobalHotKey.h"
 #include "platform/x11/X11GlobalHotKey.h"
 #include "platform/x11/X11NativeWindow.h"
 #include "platform/x11/X11Screen.h"
@@ -23,6 +25,11 @@ TPlatform LoadPlatform()
         platform.CreateHotKey = [](QObject* parent) -> std::unique_ptr<TGlobalHotKey> {
             return std::make_unique<TX11GlobalHotKey>(QtXcbConnection(), parent);
         };
+        // An X11 grab on XWayland fires only while an X11 window has the focus.
+        if (IsWaylandSession())
+            platform.CreateHotKey = [](QObject* parent) -> std::unique_ptr<TGlobalHotKey> {
+                return std::make_unique<TPortalGlobalHotKey>(parent);
+            };
     } else {
         platform.Screen = std::make_unique<TNullScreen>();
         platform.Windows = std::make_unique<TNullWindows>();
