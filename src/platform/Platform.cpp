@@ -4,6 +4,7 @@
 #include "platform/Session.h"
 #include "platform/null/NullPlatform.h"
 #include "platform/wayland/PortalGlobalHotKey.h"
+#include "platform/wayland/PortalScreen.h"
 #include "platform/x11/X11GlobalHotKey.h"
 #include "platform/x11/X11NativeWindow.h"
 #include "platform/x11/X11Screen.h"
@@ -12,13 +13,21 @@
 
 #include <QGuiApplication>
 
-TPlatform LoadPlatform()
+TPlatform LoadPlatform(TPlatformTell tell)
 {
     TPlatform platform;
     xcb_connection_t* connection =
         QGuiApplication::platformName() == QLatin1String("xcb") ? QtXcbConnection() : nullptr;
     if (connection) {
-        platform.Screen = std::make_unique<TX11Screen>(connection);
+        if (IsWaylandSession()) {
+            platform.Screen = std::make_unique<TPortalScreen>(
+                std::make_unique<TX11Screen>(connection), [tell](const QString& detail) {
+                    if (tell)
+                        tell(TPlatformNotice::ScreenFallback, detail);
+                });
+        } else {
+            platform.Screen = std::make_unique<TX11Screen>(connection);
+        }
         platform.Windows = std::make_unique<TX11Windows>(connection);
         platform.Sound = std::make_unique<TEffectSound>();
         platform.NativeWindows = std::make_unique<TX11NativeWindows>();
