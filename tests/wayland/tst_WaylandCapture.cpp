@@ -226,6 +226,80 @@ private slots:
         QCOMPARE(TestWayland::DifferentPixels(picture, pattern.copy(rect)), 0);
     }
 
+    void ActiveX11WindowIsCutFromTheScreen()
+    {
+        SetStored("area", 3);
+        TProgram program;
+        QVERIFY(program.WaitListening());
+        // The program's own main window (no tray here) is an X11 window the
+        // compositor focuses: X11 names it.
+        QRect frame;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                QProcess active;
+                active.start("xdotool", {"getactivewindow", "getwindowgeometry", "--shell"});
+                active.waitForFinished(5000);
+                const QString text = QString::fromUtf8(active.readAllStandardOutput());
+                const auto value = [&](const QString& name) {
+                    return text.section(name + "=", 1).section('\n', 0, 0).toInt();
+                };
+                frame = QRect(value("X"), value("Y"), value("WIDTH"), value("HEIGHT"));
+                return frame.width() > 100;
+            },
+            10000));
+        const QStringList before = Captures();
+        QVERIFY(program.Capture());
+        const QImage captured = NewestCapture(before);
+        QCOMPARE(captured.size(), frame.size());
+        QCOMPARE(TestWayland::DifferentPixels(captured, TestWayland::Grab(frame)), 0);
+    }
+
+    void NativeWindowIsNeverGuessed()
+    {
+        SetStored("area", 3);
+        TProgram program;
+        QVERIFY(program.WaitListening());
+        // A native Wayland window takes the focus: X11 cannot name it.
+        QProcess native;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("GDK_BACKEND", "wayland");
+        native.setProcessEnvironment(environment);
+        native.start("/usr/bin/python3",
+                     {"-c", "import sys, gi\n"
+                            "gi.require_version('Gtk', '3.0')\n"
+                            "from gi.repository import GLib, Gtk\n"
+                            "w = Gtk.Window(title='native')\n"
+                            "w.connect('map-event', lambda *a: print('mapped', flush=True))\n"
+                            "GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP,"
+                            " lambda *a: Gtk.main_quit())\n"
+                            "w.show_all()\n"
+                            "Gtk.main()\n"});
+        auto close = qScopeGuard([&] {
+            native.closeWriteChannel();
+            if (!native.waitForFinished(5000))
+                native.kill();
+        });
+        QVERIFY(native.waitForReadyRead(10000));
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                QProcess active;
+                active.start("xdotool", {"getactivewindow"});
+                active.waitForFinished(5000);
+                return active.exitCode() != 0;
+            },
+            10000));
+
+        // This desktop's portal lets the user pick only through a helper
+        // it does not have: the program says so and writes nothing.
+        const QStringList before = Captures();
+        QVERIFY(program.Capture());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            program.Errors().contains("does not tell which window is active and its portal"),
+            10000);
+        QCOMPARE(program.Errors().count("choose what to capture yourself"), 1);
+        QCOMPARE(Captures(), before);
+    }
+
     void WithoutPortalTheUserIsToldOnce()
     {
         // A session bus of its own with nothing on it: no portal answers.
