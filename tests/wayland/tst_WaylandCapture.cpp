@@ -5,11 +5,13 @@
 #include "TestEnvironment.h"
 #include "Wayland.h"
 #include "platform/Instance.h"
+#include "platform/Platform.h"
 #include "platform/Session.h"
 #include "platform/wayland/Portal.h"
 
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 #include <QProcess>
 #include <QSettings>
 #include <QUrl>
@@ -172,6 +174,27 @@ private slots:
         QVERIFY(!finished.wait(300));
         QVERIFY(TPortalRequest::HasInterface(Screenshot));
         QVERIFY(!TPortalRequest::HasInterface(QStringLiteral("org.freedesktop.portal.Nope")));
+    }
+
+    void ScreenReadsThroughThePortal()
+    {
+        // This test program is an XWayland client in a Wayland session, as
+        // the program is: the loader gives it the portal's screen.
+        const TPlatform platform = LoadPlatform();
+        const QImage pattern = TestDesktop::Pattern(ScreenSize);
+        QCOMPARE(platform.Screen->Monitors(), QList<QRect>{QRect(QPoint(0, 0), ScreenSize)});
+        // Across the right edge: the part on no monitor is black.
+        const QRect rect(1900, 500, 40, 30);
+        QImage grabbed(rect.size(), QImage::Format_ARGB32);
+        grabbed.fill(Qt::transparent);
+        QVERIFY(platform.Screen->Grab(rect, grabbed));
+        QImage expected(rect.size(), QImage::Format_RGB32);
+        expected.fill(Qt::black);
+        QPainter(&expected).drawImage(0, 0, pattern.copy(QRect(1900, 500, 20, 30)));
+        QCOMPARE(grabbed, expected.convertToFormat(QImage::Format_ARGB32));
+        for (const QPoint& at : {QPoint(0, 0), QPoint(1919, 1079), QPoint(777, 333)})
+            QCOMPARE(platform.Screen->Pixel(at), std::optional<QRgb>(pattern.pixel(at)));
+        QCOMPARE(platform.Screen->Pixel(QPoint(1920, 0)), std::nullopt);
     }
 
     void FullScreenCaptureIsTheScreen()

@@ -196,11 +196,11 @@ void TPortalScreen::Answered(const TPortalResult& result)
     FRequest = nullptr;
     FAnswer.reset();
     if (!result.Ok()) {
-        // Missing or wedged portals do not come back during a session;
-        // a refusal or a cancel may be different next time.
+        // A missing portal does not come back during a session; a refusal,
+        // a cancel or a timeout (a user slow to answer the desktop's
+        // question) may be different next time.
         FUnavailable = result.Outcome == TPortalOutcome::NoService ||
-                       result.Outcome == TPortalOutcome::NoInterface ||
-                       result.Outcome == TPortalOutcome::TimedOut;
+                       result.Outcome == TPortalOutcome::NoInterface;
         GiveUp(result.Error);
         return;
     }

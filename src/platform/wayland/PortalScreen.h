@@ -63,7 +63,8 @@ public:
     std::optional<QRgb> Pixel(const QPoint& position) override;
 
     static constexpr int PixelReuseMs = 1000;
-    static constexpr int RequestTimeoutMs = 10000;
+    // GNOME and KDE may ask the user before the first screenshot.
+    static constexpr int RequestTimeoutMs = 30000;
     // The user chooses meanwhile.
     static constexpr int PickTimeoutMs = 300000;
 
@@ -83,7 +84,7 @@ private:
     std::optional<QImage> FAnswer;
     QImage FPicture;
     QElapsedTimer FPictureAge;
-    // The portal is missing or wedged: asking again would only cost time.
+    // The portal is missing: asking again would only cost time.
     bool FUnavailable = false;
     bool FTold = false;
 };
