@@ -451,11 +451,9 @@ namespace {
 
 quint32 RenderFormatOf(xcb_connection_t* connection, xcb_visualid_t visual)
 {
-    if (!ExtensionPresent(connection, &xcb_render_id))
-        return 0;
-    const auto version = VORANTU_XCB_REPLY(xcb_render_query_version, connection,
-                                           xcb_render_query_version(connection, 0, 11));
-    if (!version || (version->major_version == 0 && version->minor_version < 10))
+    if (!ExtensionPresent(connection, &xcb_render_id) ||
+        !VORANTU_XCB_REPLY(xcb_render_query_version, connection,
+                           xcb_render_query_version(connection, 0, 11)))
         return 0;
     const auto formats = VORANTU_XCB_REPLY(xcb_render_query_pict_formats, connection,
                                            xcb_render_query_pict_formats(connection));
@@ -491,7 +489,7 @@ xcb_pixmap_t CreatePixmap(xcb_connection_t* connection, quint8 depth, xcb_window
 std::unique_ptr<TScreenSnapshot> TX11Screen::Snapshot(const QRect& rect)
 {
     // RENDER dims each byte exactly as the overlay's own arithmetic does only
-    // on 8-bit channels; a solid mask needs RENDER 0.10.
+    // on 8-bit channels.
     const xcb_screen_t* screen = XcbDefaultScreen(FConnection);
     if (!screen || !NativeLayout() || rect.isEmpty() || rect.width() > 32767 ||
         rect.height() > 32767)
@@ -525,18 +523,17 @@ std::unique_ptr<TScreenSnapshot> TX11Screen::Snapshot(const QRect& rect)
     if (!hidden.isEmpty())
         xcb_poly_fill_rectangle(FConnection, frozen, gc, uint32_t(hidden.size()),
                                 hidden.constData());
-    // The frozen pixels through a mask of 60 % give b x 153 / 255, rounded to
-    // nearest: b x 0.6 exactly, in one pass of the server.
-    const xcb_render_picture_t source = xcb_generate_id(FConnection);
-    xcb_render_create_picture(FConnection, source, frozen, *FRenderFormat, 0, nullptr);
-    const xcb_render_picture_t target = xcb_generate_id(FConnection);
-    xcb_render_create_picture(FConnection, target, dimmed, *FRenderFormat, 0, nullptr);
-    const xcb_render_picture_t mask = xcb_generate_id(FConnection);
-    xcb_render_create_solid_fill(FConnection, mask, {0, 0, 0, 0x9999});
-    xcb_render_composite(FConnection, XCB_RENDER_PICT_OP_SRC, source, mask, target, 0, 0, 0, 0, 0,
-                         0, uint16_t(rect.width()), uint16_t(rect.height()));
-    for (const xcb_render_picture_t picture : {source, target, mask})
-        xcb_render_free_picture(FConnection, picture);
+    xcb_copy_area(FConnection, frozen, dimmed, gc, 0, 0, 0, 0, uint16_t(rect.width()),
+                  uint16_t(rect.height()));
+    // Black at 40 % over each pixel leaves b x 153 / 255, rounded to nearest:
+    // b x 0.6 exactly. A copy and this fill are the server's fastest paths;
+    // the frozen pixels drawn through a 60 % mask in one pass took longer.
+    const xcb_render_picture_t picture = xcb_generate_id(FConnection);
+    xcb_render_create_picture(FConnection, picture, dimmed, *FRenderFormat, 0, nullptr);
+    const xcb_render_color_t shade = {0, 0, 0, 0x6666};
+    const xcb_rectangle_t all = {0, 0, uint16_t(rect.width()), uint16_t(rect.height())};
+    xcb_render_fill_rectangles(FConnection, XCB_RENDER_PICT_OP_OVER, picture, shade, 1, &all);
+    xcb_render_free_picture(FConnection, picture);
     xcb_flush(FConnection);
     return snapshot;
 }
