@@ -16,15 +16,15 @@
 #include <QSaveFile>
 #include <QtEndian>
 #include <algorithm>
-#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <dlfcn.h>
 #include <gif_lib.h>
+#include <libdeflate.h>
 #include <memory>
+#include <new>
 #include <optional>
 #include <png.h>
-#include <thread>
 #include <vector>
 #include <zlib.h>
 // jpeglib.h needs size_t and FILE declared first.
@@ -325,18 +325,14 @@ bool EncodePng(const QImage& rows, const png_color* palette, int paletteSize, in
     return true;
 }
 
-// Truecolour PNG on every core. The filtered rows are cut into bands of
-// about BandBytes, each deflated on its own with the 32 KiB before it as the
-// dictionary and ended with a sync flush, so the bands join into one zlib
-// stream whose Adler-32 is combined from theirs. The bands depend only on the
-// picture's size, never on the number of cores, so the same picture gives the
-// same bytes on every machine. What a decoder sees is what libpng would have
-// written with the same settings: IHDR, IDAT chunks of at most 65,535 bytes,
-// IEND; Sub on every row, deflate level 7. The default strategy, not the one
-// libpng picks for filtered rows, because on screens of text and flat colour
-// it gives files a tenth smaller in less time.
-constexpr std::size_t PngWindow = 32768;
-constexpr std::size_t BandBytes = 512 * 1024;
+// Truecolour PNG: the rows filtered with Sub into one buffer, deflated in
+// one piece at level 7 by libdeflate, whose matcher does at that level in a
+// quarter of zlib's time what zlib does at level 7 (on screens of text the
+// file even comes out a little smaller), so one core is done before two
+// running zlib would be. What a decoder sees is what libpng would write with
+// the same settings: IHDR, IDAT chunks of at most 65,535 bytes, IEND; Sub on
+// every row, one zlib stream.
+constexpr int PngLevel = 7;
 constexpr std::size_t MaxIdatBytes = 65535;
 
 // One filtered row: the filter type and the row's red, green and blue bytes.
@@ -354,72 +350,6 @@ void SubFilterRow(const uchar* bgrx, int width, unsigned char* out)
         g = bgrx[1];
         b = bgrx[0];
     }
-}
-
-struct TPngBand
-{
-    int FirstRow = 0;
-    int EndRow = 0;
-    std::vector<unsigned char> Deflated;
-    uLong Adler = 0;
-    uLong Length = 0;
-};
-
-struct TDeflater
-{
-    z_stream Stream{};
-    bool Ready = false;
-
-    TDeflater()
-    {
-        Ready = deflateInit2(&Stream, 7, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-    }
-    ~TDeflater()
-    {
-        if (Ready)
-            deflateEnd(&Stream);
-    }
-    TDeflater(const TDeflater&) = delete;
-    TDeflater& operator=(const TDeflater&) = delete;
-};
-
-// Filters and deflates one band; false when zlib fails. May throw bad_alloc.
-bool DeflateBand(const QImage& rows, TPngBand& band, bool last, TDeflater& deflater,
-                 std::vector<unsigned char>& filtered, std::vector<unsigned char>& deflated)
-{
-    const std::size_t rowBytes = std::size_t(rows.width()) * 3 + 1;
-    // The rows just before the band, for the dictionary, and the band itself.
-    const int dictionaryRows =
-        std::min<int>(band.FirstRow, int((PngWindow + rowBytes - 1) / rowBytes));
-    const int firstRow = band.FirstRow - dictionaryRows;
-    filtered.resize(rowBytes * std::size_t(band.EndRow - firstRow));
-    for (int y = firstRow; y < band.EndRow; ++y)
-        SubFilterRow(rows.constScanLine(y), rows.width(),
-                     filtered.data() + rowBytes * std::size_t(y - firstRow));
-    const std::size_t dictionaryBytes = rowBytes * std::size_t(dictionaryRows);
-    const std::size_t windowBytes = std::min(dictionaryBytes, PngWindow);
-
-    z_stream& z = deflater.Stream;
-    if (!deflater.Ready || deflateReset(&z) != Z_OK)
-        return false;
-    if (windowBytes > 0 && deflateSetDictionary(&z, filtered.data() + dictionaryBytes - windowBytes,
-                                                uInt(windowBytes)) != Z_OK)
-        return false;
-    band.Length = uLong(filtered.size() - dictionaryBytes);
-    band.Adler =
-        adler32(adler32(0, nullptr, 0), filtered.data() + dictionaryBytes, uInt(band.Length));
-    // Room for the worst case and the flush's empty stored block, in a
-    // buffer of the thread's own: the band keeps only what it needs.
-    deflated.resize(deflateBound(&z, band.Length) + 16);
-    z.next_in = filtered.data() + dictionaryBytes;
-    z.avail_in = uInt(band.Length);
-    z.next_out = deflated.data();
-    z.avail_out = uInt(deflated.size());
-    const int result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-    if (z.avail_in != 0 || (last ? result != Z_STREAM_END : result != Z_OK))
-        return false;
-    band.Deflated.assign(deflated.data(), deflated.data() + (deflated.size() - z.avail_out));
-    return true;
 }
 
 bool PngEmit(TPngSink& sink, const void* data, std::size_t size)
@@ -500,38 +430,33 @@ bool PngChunk(TPngSink& sink, const char* type, const unsigned char* data, std::
 bool EncodeTruecolourPng(const QImage& rows, TPngSink& sink)
 {
     const std::size_t rowBytes = std::size_t(rows.width()) * 3 + 1;
-    const int rowsPerBand = int(std::max<std::size_t>(1, BandBytes / rowBytes));
-    std::vector<TPngBand> bands;
-    for (int y = 0; y < rows.height(); y += rowsPerBand)
-        bands.push_back(TPngBand{y, std::min(rows.height(), y + rowsPerBand), {}, 0, 0});
-
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> failed{false};
-    const auto work = [&]() noexcept {
-        try {
-            TDeflater deflater;
-            std::vector<unsigned char> filtered, deflated;
-            for (std::size_t i = next++; i < bands.size() && !failed; i = next++)
-                if (!DeflateBand(rows, bands[i], i + 1 == bands.size(), deflater, filtered,
-                                 deflated))
-                    failed = true;
-        } catch (...) {
-            failed = true;
-        }
+    const std::size_t filteredBytes = rowBytes * std::size_t(rows.height());
+    struct TCompressorDeleter
+    {
+        void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
     };
-    const std::size_t threadCount =
-        std::min<std::size_t>({bands.size(), std::max(1u, std::thread::hardware_concurrency()), 8});
-    std::vector<std::thread> helpers;
-    try {
-        for (std::size_t i = 1; i < threadCount; ++i)
-            helpers.emplace_back(work);
-    } catch (...) {
-        // Fewer helpers only means a slower encoding.
+    const std::unique_ptr<libdeflate_compressor, TCompressorDeleter> compressor(
+        libdeflate_alloc_compressor(PngLevel));
+    if (!compressor) {
+        std::snprintf(sink.Message, sizeof sink.Message, "%s", "out of memory");
+        return false;
     }
-    work();
-    for (std::thread& helper : helpers)
-        helper.join();
-    if (failed) {
+    // Left uninitialised: the filter writes every byte, and the output
+    // buffer's untouched tail is never given memory.
+    std::unique_ptr<unsigned char[]> filtered(new (std::nothrow) unsigned char[filteredBytes]);
+    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredBytes);
+    std::unique_ptr<unsigned char[]> deflated(new (std::nothrow) unsigned char[bound]);
+    if (!filtered || !deflated) {
+        std::snprintf(sink.Message, sizeof sink.Message, "%s", "out of memory");
+        return false;
+    }
+    for (int y = 0; y < rows.height(); ++y)
+        SubFilterRow(rows.constScanLine(y), rows.width(),
+                     filtered.get() + rowBytes * std::size_t(y));
+    const std::size_t deflatedBytes = libdeflate_zlib_compress(
+        compressor.get(), filtered.get(), filteredBytes, deflated.get(), bound);
+    filtered.reset();
+    if (deflatedBytes == 0) {
         std::snprintf(sink.Message, sizeof sink.Message, "%s", "The PNG encoder failed.");
         return false;
     }
@@ -547,19 +472,9 @@ bool EncodeTruecolourPng(const QImage& rows, TPngSink& sink)
     ihdr[12] = 0; // not interlaced
     bool ok = PngEmit(sink, signature, sizeof signature) && PngChunk(sink, "IHDR", ihdr, 13);
 
-    // The zlib header of a 32 KiB window at a level above the default.
-    static const unsigned char zlibHeader[2] = {0x78, 0xDA};
     TIdatWriter idat(sink);
-    ok = ok && idat.Add(zlibHeader, 2);
-    uLong adler = adler32(0, nullptr, 0);
-    for (TPngBand& band : bands) {
-        ok = ok && idat.Add(band.Deflated.data(), band.Deflated.size());
-        adler = adler32_combine(adler, band.Adler, z_off_t(band.Length));
-        band.Deflated = {};
-    }
-    unsigned char adlerBytes[4];
-    qToBigEndian(quint32(adler), adlerBytes);
-    ok = ok && idat.Add(adlerBytes, 4) && idat.Finish() && PngChunk(sink, "IEND", nullptr, 0);
+    ok = ok && idat.Add(deflated.get(), deflatedBytes) && idat.Finish() &&
+         PngChunk(sink, "IEND", nullptr, 0);
     if (!ok)
         std::snprintf(sink.Message, sizeof sink.Message, "%s", "write failed");
     return ok;

@@ -6,12 +6,24 @@
 #include "platform/Sound.h"
 #include "platform/Windows.h"
 
+#include <QString>
+#include <functional>
 #include <memory>
 
 class QObject;
 
+// What the platform's implementations tell the user themselves, once each:
+// the program words it (`detail` is for a log, in English).
+enum class TPlatformNotice
+{
+    // On Wayland the desktop portal gives no screenshots: only X11 windows show.
+    ScreenFallback,
+};
+using TPlatformTell = std::function<void(TPlatformNotice notice, const QString& detail)>;
+
 // The desktop services the program uses, chosen once for the platform Qt runs
-// on: X11 on "xcb", null implementations elsewhere (tests, offscreen).
+// on: X11 on "xcb", with the desktop portals where X11 sees only part of a
+// Wayland session, and null implementations elsewhere (tests, offscreen).
 struct TPlatform
 {
     std::unique_ptr<TScreen> Screen;
@@ -26,4 +38,4 @@ struct TPlatform
 
 // Call after the QGuiApplication exists, and destroy what it gives before the
 // application object: the X11 implementations share its display connection.
-TPlatform LoadPlatform();
+TPlatform LoadPlatform(TPlatformTell tell = {});
