@@ -151,15 +151,26 @@ int RunProgram(int argc, char* argv[])
     // Declared before the platform, which keeps a way to it for as long as
     // it lives.
     TNotifications notices;
-    TPlatform platform = LoadPlatform([&notices](TPlatformNotice notice, const QString&) {
+    TPlatform platform = LoadPlatform([&notices](TPlatformNotice notice, const QString& detail) {
         QString text;
         switch (notice) {
         case TPlatformNotice::ScreenFallback:
             text = Translate(QStringLiteral("데스크톱 포털로 화면을 읽을 수 없어 X11 프로그램의 "
                                             "창만 캡처합니다(나머지는 검게 나옵니다)."));
             break;
+        case TPlatformNotice::PickWindow:
+            text = Translate(QStringLiteral("이 데스크톱은 어느 창이 활성인지 알려 주지 않습니다. "
+                                            "캡처할 부분을 직접 고르세요."));
+            break;
+        case TPlatformNotice::PickFailed:
+            text =
+                Translate(QStringLiteral("이 데스크톱은 어느 창이 활성인지 알려 주지 않고 포털로 "
+                                         "고를 수도 없어 캡처하지 않았습니다."));
+            break;
         }
         std::fprintf(stderr, "vorantu: %s\n", qPrintable(text));
+        if (!detail.isEmpty())
+            std::fprintf(stderr, "vorantu: (%s)\n", qPrintable(detail));
         notices.Show(QStringLiteral("Vorantu"), text);
     });
     TFrmVorantu window(platform, install);

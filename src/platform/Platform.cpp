@@ -25,6 +25,18 @@ TPlatform LoadPlatform(TPlatformTell tell)
                     if (tell)
                         tell(TPlatformNotice::ScreenFallback, detail);
                 });
+            auto toldPick = std::make_shared<bool>(false);
+            platform.PickPicture = [tell, toldPick]() -> std::optional<QImage> {
+                if (!*toldPick && tell)
+                    tell(TPlatformNotice::PickWindow, {});
+                *toldPick = true;
+                QString error;
+                bool cancelled = false;
+                std::optional<QImage> picture = PickPortalPicture(error, cancelled);
+                if (!picture && !cancelled && tell)
+                    tell(TPlatformNotice::PickFailed, error);
+                return picture;
+            };
         } else {
             platform.Screen = std::make_unique<TX11Screen>(connection);
         }

@@ -6,9 +6,11 @@
 #include "platform/Sound.h"
 #include "platform/Windows.h"
 
+#include <QImage>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QObject;
 
@@ -18,6 +20,10 @@ enum class TPlatformNotice
 {
     // On Wayland the desktop portal gives no screenshots: only X11 windows show.
     ScreenFallback,
+    // X11 cannot say which window the user means; the desktop lets them pick.
+    PickWindow,
+    // ... and the desktop offers no picking either: nothing was captured.
+    PickFailed,
 };
 using TPlatformTell = std::function<void(TPlatformNotice notice, const QString& detail)>;
 
@@ -34,6 +40,11 @@ struct TPlatform
     std::unique_ptr<TNativeWindows> NativeWindows;
     // A new hot key each call: its owner keeps it for as long as it is grabbed.
     std::unique_ptr<TGlobalHotKey> (*CreateHotKey)(QObject* parent) = nullptr;
+    // Where Windows cannot see every window (X11 clients on Wayland see only
+    // XWayland's), lets the user pick what to capture through the desktop,
+    // for when Windows names none; nullopt when cancelled or impossible (the
+    // user has been told). Null where Windows sees everything.
+    std::function<std::optional<QImage>()> PickPicture;
 };
 
 // Call after the QGuiApplication exists, and destroy what it gives before the

@@ -139,18 +139,21 @@ private slots:
         QDBusConnection portal = QDBusConnection::connectToBus(FBus.Address(), "stand-in");
         QVERIFY(portal.isConnected());
         FStandIn = std::make_unique<TStandIn>(portal);
-        FThread.start();
-        FStandIn->moveToThread(&FThread);
+        // Registering gives the object a child, which has to move with it.
         QVERIFY(
             portal.registerVirtualObject(DesktopPath, FStandIn.get(), QDBusConnection::SubPath));
+        FThread.start();
+        FStandIn->moveToThread(&FThread);
         QVERIFY(portal.registerService("org.freedesktop.portal.Desktop"));
     }
 
     void cleanupTestCase()
     {
-        QDBusConnection::disconnectFromBus("stand-in");
+        QDBusConnection("stand-in").unregisterObject(DesktopPath, QDBusConnection::UnregisterTree);
         FThread.quit();
         FThread.wait();
+        FStandIn.reset();
+        QDBusConnection::disconnectFromBus("stand-in");
     }
 
     void Triggers_data()

@@ -5,11 +5,13 @@
 #include "TestEnvironment.h"
 #include "Wayland.h"
 #include "platform/Instance.h"
+#include "platform/Platform.h"
 #include "platform/Session.h"
 #include "platform/wayland/Portal.h"
 
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 #include <QProcess>
 #include <QSettings>
 #include <QUrl>
@@ -174,6 +176,27 @@ private slots:
         QVERIFY(!TPortalRequest::HasInterface(QStringLiteral("org.freedesktop.portal.Nope")));
     }
 
+    void ScreenReadsThroughThePortal()
+    {
+        // This test program is an XWayland client in a Wayland session, as
+        // the program is: the loader gives it the portal's screen.
+        const TPlatform platform = LoadPlatform();
+        const QImage pattern = TestDesktop::Pattern(ScreenSize);
+        QCOMPARE(platform.Screen->Monitors(), QList<QRect>{QRect(QPoint(0, 0), ScreenSize)});
+        // Across the right edge: the part on no monitor is black.
+        const QRect rect(1900, 500, 40, 30);
+        QImage grabbed(rect.size(), QImage::Format_ARGB32);
+        grabbed.fill(Qt::transparent);
+        QVERIFY(platform.Screen->Grab(rect, grabbed));
+        QImage expected(rect.size(), QImage::Format_RGB32);
+        expected.fill(Qt::black);
+        QPainter(&expected).drawImage(0, 0, pattern.copy(QRect(1900, 500, 20, 30)));
+        QCOMPARE(grabbed, expected.convertToFormat(QImage::Format_ARGB32));
+        for (const QPoint& at : {QPoint(0, 0), QPoint(1919, 1079), QPoint(777, 333)})
+            QCOMPARE(platform.Screen->Pixel(at), std::optional<QRgb>(pattern.pixel(at)));
+        QCOMPARE(platform.Screen->Pixel(QPoint(1920, 0)), std::nullopt);
+    }
+
     void FullScreenCaptureIsTheScreen()
     {
         TProgram program;
@@ -193,18 +216,22 @@ private slots:
         TProgram program;
         QVERIFY(program.WaitListening());
         const QStringList before = Captures();
-        // The overlay is an X11 window: XTest inside XWayland drives it, the
-        // compositor's seat (swaymsg seat - cursor) never reached it here.
+        // Input on the compositor's seat, as a user's mouse gives it; sway
+        // passes it through XWayland to the overlay, an X11 window. The
+        // pointer moves once the overlay is up: a surface that appears under
+        // a resting pointer gets no pointer focus until it moves.
         const QPoint from(301, 207);
         const QPoint to(700, 480);
         const QRect rect(from, to - QPoint(1, 1));
         const QImage pattern = TestDesktop::Pattern(ScreenSize);
         const auto pointer = [](const QString& action, const QPoint& at) {
-            TestDesktop::Xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
-            if (!action.isEmpty())
-                TestDesktop::Xdotool({action, "1"});
+            QVERIFY(TestWayland::MovePointer(at));
+            if (action == QLatin1String("press"))
+                QVERIFY(TestWayland::Press());
+            else if (action == QLatin1String("release"))
+                QVERIFY(TestWayland::Release());
         };
-        pointer({}, from);
+        pointer({}, from - QPoint(20, 20));
         // The reply comes once the overlay is done, so the trigger waits
         // aside while the pointer drags.
         std::future<bool> captured =
@@ -216,14 +243,88 @@ private slots:
                        0;
             },
             20000));
-        pointer("mousedown", from);
+        pointer("press", from);
         for (int step = 1; step < 4; ++step)
             pointer({}, from + (to - from) * step / 4);
-        pointer("mouseup", to);
+        pointer("release", to);
         QVERIFY2(captured.get(), qPrintable(program.Errors()));
         const QImage picture = NewestCapture(before);
         QCOMPARE(picture.size(), rect.size());
         QCOMPARE(TestWayland::DifferentPixels(picture, pattern.copy(rect)), 0);
+    }
+
+    void ActiveX11WindowIsCutFromTheScreen()
+    {
+        SetStored("area", 3);
+        TProgram program;
+        QVERIFY(program.WaitListening());
+        // The program's own main window (no tray here) is an X11 window the
+        // compositor focuses: X11 names it.
+        QRect frame;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                QProcess active;
+                active.start("xdotool", {"getactivewindow", "getwindowgeometry", "--shell"});
+                active.waitForFinished(5000);
+                const QString text = QString::fromUtf8(active.readAllStandardOutput());
+                const auto value = [&](const QString& name) {
+                    return text.section(name + "=", 1).section('\n', 0, 0).toInt();
+                };
+                frame = QRect(value("X"), value("Y"), value("WIDTH"), value("HEIGHT"));
+                return frame.width() > 100;
+            },
+            10000));
+        const QStringList before = Captures();
+        QVERIFY(program.Capture());
+        const QImage captured = NewestCapture(before);
+        QCOMPARE(captured.size(), frame.size());
+        QCOMPARE(TestWayland::DifferentPixels(captured, TestWayland::Grab(frame)), 0);
+    }
+
+    void NativeWindowIsNeverGuessed()
+    {
+        SetStored("area", 3);
+        TProgram program;
+        QVERIFY(program.WaitListening());
+        // A native Wayland window takes the focus: X11 cannot name it.
+        QProcess native;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("GDK_BACKEND", "wayland");
+        native.setProcessEnvironment(environment);
+        native.start("/usr/bin/python3",
+                     {"-c", "import sys, gi\n"
+                            "gi.require_version('Gtk', '3.0')\n"
+                            "from gi.repository import GLib, Gtk\n"
+                            "w = Gtk.Window(title='native')\n"
+                            "w.connect('map-event', lambda *a: print('mapped', flush=True))\n"
+                            "GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP,"
+                            " lambda *a: Gtk.main_quit())\n"
+                            "w.show_all()\n"
+                            "Gtk.main()\n"});
+        auto close = qScopeGuard([&] {
+            native.closeWriteChannel();
+            if (!native.waitForFinished(5000))
+                native.kill();
+        });
+        QVERIFY(native.waitForReadyRead(10000));
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                QProcess active;
+                active.start("xdotool", {"getactivewindow"});
+                active.waitForFinished(5000);
+                return active.exitCode() != 0;
+            },
+            10000));
+
+        // This desktop's portal lets the user pick only through a helper
+        // it does not have: the program says so and writes nothing.
+        const QStringList before = Captures();
+        QVERIFY(program.Capture());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            program.Errors().contains("does not tell which window is active and its portal"),
+            10000);
+        QCOMPARE(program.Errors().count("choose what to capture yourself"), 1);
+        QCOMPARE(Captures(), before);
     }
 
     void WithoutPortalTheUserIsToldOnce()

@@ -24,7 +24,46 @@ bool PlainlyTemporary(const QFileInfo& file)
     return temporary && file.ownerId() == uint(getuid());
 }
 
+// The screenshot a successful request names, read at once: the wlroots
+// back end writes every screenshot to one fixed path, which the next request
+// overwrites.
+std::optional<QImage> ReadScreenshot(const TPortalResult& result, QString& error)
+{
+    const QUrl uri(result.Results.value(QStringLiteral("uri")).toString());
+    if (!uri.isLocalFile()) {
+        error =
+            QStringLiteral("the desktop portal gave no screenshot file (%1)").arg(uri.toString());
+        return std::nullopt;
+    }
+    const QString path = uri.toLocalFile();
+    QImage picture(path);
+    const QFileInfo file(path);
+    if (file.exists() && PlainlyTemporary(file))
+        QFile::remove(path);
+    if (picture.isNull()) {
+        error = QStringLiteral("the screenshot the desktop portal wrote to %1 cannot be read")
+                    .arg(path);
+        return std::nullopt;
+    }
+    if (picture.format() != QImage::Format_RGB32)
+        picture = picture.convertToFormat(QImage::Format_RGB32);
+    return picture;
+}
+
 } // namespace
+
+std::optional<QImage> PickPortalPicture(QString& error, bool& cancelled)
+{
+    const TPortalResult result =
+        TPortalRequest::Call(ScreenshotInterface, QStringLiteral("Screenshot"), {QString()},
+                             {{QStringLiteral("interactive"), true}}, TPortalScreen::PickTimeoutMs);
+    cancelled = result.Outcome == TPortalOutcome::Cancelled;
+    if (!result.Ok()) {
+        error = result.Error;
+        return std::nullopt;
+    }
+    return ReadScreenshot(result, error);
+}
 
 QList<TPicturePlacement> PlacePortalPicture(const QList<QRect>& monitors, const QSize& picture)
 {
@@ -157,35 +196,21 @@ void TPortalScreen::Answered(const TPortalResult& result)
     FRequest = nullptr;
     FAnswer.reset();
     if (!result.Ok()) {
-        // Missing or wedged portals do not come back during a session;
-        // a refusal or a cancel may be different next time.
+        // A missing portal does not come back during a session; a refusal,
+        // a cancel or a timeout (a user slow to answer the desktop's
+        // question) may be different next time.
         FUnavailable = result.Outcome == TPortalOutcome::NoService ||
-                       result.Outcome == TPortalOutcome::NoInterface ||
-                       result.Outcome == TPortalOutcome::TimedOut;
+                       result.Outcome == TPortalOutcome::NoInterface;
         GiveUp(result.Error);
         return;
     }
-    const QUrl uri(result.Results.value(QStringLiteral("uri")).toString());
-    if (!uri.isLocalFile()) {
-        GiveUp(
-            QStringLiteral("the desktop portal gave no screenshot file (%1)").arg(uri.toString()));
+    QString error;
+    const std::optional<QImage> picture = ReadScreenshot(result, error);
+    if (!picture) {
+        GiveUp(error);
         return;
     }
-    // Read at once: the wlroots back end writes every screenshot to one
-    // fixed path, which the next request overwrites.
-    const QString path = uri.toLocalFile();
-    QImage picture(path);
-    const QFileInfo file(path);
-    if (file.exists() && PlainlyTemporary(file))
-        QFile::remove(path);
-    if (picture.isNull()) {
-        GiveUp(QStringLiteral("the screenshot the desktop portal wrote to %1 cannot be read")
-                   .arg(path));
-        return;
-    }
-    if (picture.format() != QImage::Format_RGB32)
-        picture = picture.convertToFormat(QImage::Format_RGB32);
-    FPicture = picture;
+    FPicture = *picture;
     FPictureAge.start();
     FAnswer = picture;
 }

@@ -35,6 +35,11 @@ QList<TPicturePlacement> PlacePortalPicture(const QList<QRect>& monitors, const 
 void PaintPortalPicture(const QImage& screenshot, const QList<TPicturePlacement>& placements,
                         const QRect& rect, QImage& target);
 
+// Asks the Screenshot portal for an interactive screenshot: the desktop lets
+// the user choose what it shows. nullopt with `cancelled` when the user
+// dismissed it, else with `error` saying why there is none.
+std::optional<QImage> PickPortalPicture(QString& error, bool& cancelled);
+
 // The screen of a Wayland session seen from XWayland: pixels through the
 // Screenshot portal (an X11 grab there shows X11 windows only and black
 // elsewhere), the monitors, pointer and cursor through X11. Where the portal
@@ -58,7 +63,10 @@ public:
     std::optional<QRgb> Pixel(const QPoint& position) override;
 
     static constexpr int PixelReuseMs = 1000;
-    static constexpr int RequestTimeoutMs = 10000;
+    // GNOME and KDE may ask the user before the first screenshot.
+    static constexpr int RequestTimeoutMs = 30000;
+    // The user chooses meanwhile.
+    static constexpr int PickTimeoutMs = 300000;
 
 private:
     // A new screenshot in Format_RGB32; nullopt when the portal cannot give
@@ -76,7 +84,7 @@ private:
     std::optional<QImage> FAnswer;
     QImage FPicture;
     QElapsedTimer FPictureAge;
-    // The portal is missing or wedged: asking again would only cost time.
+    // The portal is missing: asking again would only cost time.
     bool FUnavailable = false;
     bool FTold = false;
 };
