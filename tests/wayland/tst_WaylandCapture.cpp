@@ -216,18 +216,22 @@ private slots:
         TProgram program;
         QVERIFY(program.WaitListening());
         const QStringList before = Captures();
-        // The overlay is an X11 window: XTest inside XWayland drives it, the
-        // compositor's seat (swaymsg seat - cursor) never reached it here.
+        // Input on the compositor's seat, as a user's mouse gives it; sway
+        // passes it through XWayland to the overlay, an X11 window. The
+        // pointer moves once the overlay is up: a surface that appears under
+        // a resting pointer gets no pointer focus until it moves.
         const QPoint from(301, 207);
         const QPoint to(700, 480);
         const QRect rect(from, to - QPoint(1, 1));
         const QImage pattern = TestDesktop::Pattern(ScreenSize);
         const auto pointer = [](const QString& action, const QPoint& at) {
-            TestDesktop::Xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
-            if (!action.isEmpty())
-                TestDesktop::Xdotool({action, "1"});
+            QVERIFY(TestWayland::MovePointer(at));
+            if (action == QLatin1String("press"))
+                QVERIFY(TestWayland::Press());
+            else if (action == QLatin1String("release"))
+                QVERIFY(TestWayland::Release());
         };
-        pointer({}, from);
+        pointer({}, from - QPoint(20, 20));
         // The reply comes once the overlay is done, so the trigger waits
         // aside while the pointer drags.
         std::future<bool> captured =
@@ -239,10 +243,10 @@ private slots:
                        0;
             },
             20000));
-        pointer("mousedown", from);
+        pointer("press", from);
         for (int step = 1; step < 4; ++step)
             pointer({}, from + (to - from) * step / 4);
-        pointer("mouseup", to);
+        pointer("release", to);
         QVERIFY2(captured.get(), qPrintable(program.Errors()));
         const QImage picture = NewestCapture(before);
         QCOMPARE(picture.size(), rect.size());
