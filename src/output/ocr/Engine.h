@@ -42,9 +42,10 @@ public:
                               const std::atomic<bool>& cancel) noexcept = 0;
 
     // The page layout of `pixels` alone, without recognising a word: what
-    // Recognize reads through the page layout finds its text there, in this
+    // Recognize (with the same `singleColumn`) finds its text there, in this
     // order. Empty when it finds no text or fails. Never throws.
-    virtual TTextBlocks Layout(const QImage& pixels, int resolution) noexcept = 0;
+    virtual TTextBlocks Layout(const QImage& pixels, int resolution,
+                               bool singleColumn) noexcept = 0;
 };
 
 } // namespace RtOcr

@@ -455,10 +455,12 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
         TTextBlocks blocks;
         int cut = 0;
         if (pixels.height() >= MinSplitHeight && std::thread::hardware_concurrency() >= 2) {
-            if (job.SingleColumn) {
+            // A blank row needs no layout; a scroll bar or a panel beside
+            // the text leaves none.
+            if (job.SingleColumn)
                 cut = BlankRowNearMiddle(pixels);
-            } else {
-                blocks = engine.Slots[0].Api->Layout(pixels, job.Resolution);
+            if (cut == 0) {
+                blocks = engine.Slots[0].Api->Layout(pixels, job.Resolution, job.SingleColumn);
                 cut = RowBetweenLines(blocks, pixels.height());
             }
         }

@@ -88,9 +88,13 @@ int Channel(quint32 value, quint32 mask)
 
 } // namespace
 
-TX11Screen::TX11Screen(xcb_connection_t* connection, TTransfer transfer)
+TX11Screen::TX11Screen(xcb_connection_t* connection, TTransfer transfer, int keepSegmentMs)
     : FConnection(connection), FRoot(XcbRootWindow(connection)), FTransfer(transfer)
 {
+    FReleaseSegment.setSingleShot(true);
+    FReleaseSegment.setInterval(keepSegmentMs);
+    QObject::connect(&FReleaseSegment, &QTimer::timeout, [this] { FSegment.reset(); });
+
     const xcb_setup_t* setup = xcb_get_setup(connection);
     const xcb_screen_t* screen = XcbDefaultScreen(connection);
     if (screen) {
@@ -233,6 +237,7 @@ std::optional<TX11Screen::TPixels> TX11Screen::FetchShared(const QRect& rect,
         return std::nullopt;
     TPixels pixels;
     pixels.Data = FSegment->Data();
+    FReleaseSegment.start();
     pixels.Stride = Stride(rect.width());
     return pixels;
 }

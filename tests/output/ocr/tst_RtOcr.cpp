@@ -350,14 +350,15 @@ private slots:
             "Copy it to the clipboard",     "Print it on the default printer",
             "Recognise the text in it",     "Upload it to the web service",
             "Record the region as a video", "Pin it in a floating window"};
-        QTest::newRow("Korean")
-            << "ko"
-            << "Noto Sans CJK KR"
-            << QStringList{QStringLiteral("화면 캡쳐 프로그램"), QStringLiteral("파일 저장 설정"),
-                           QStringLiteral("클립보드 복사"),      QStringLiteral("두 번째 줄입니다"),
-                           QStringLiteral("한국어 문자 인식"),   QStringLiteral("서울 부산 대구"),
-                           QStringLiteral("회의 보고서 예산"),   QStringLiteral("마지막 줄입니다")}
-            << false;
+        const QStringList korean = {
+            QStringLiteral("화면 캡쳐 프로그램"), QStringLiteral("파일 저장 설정"),
+            QStringLiteral("클립보드 복사"),      QStringLiteral("두 번째 줄입니다"),
+            QStringLiteral("한국어 문자 인식"),   QStringLiteral("서울 부산 대구"),
+            QStringLiteral("회의 보고서 예산"),   QStringLiteral("마지막 줄입니다")};
+        QTest::newRow("Korean") << "ko"
+                                << "Noto Sans CJK KR" << korean << false;
+        QTest::newRow("Korean beside a scroll bar") << "ko"
+                                                    << "Noto Sans CJK KR" << korean << true;
         QTest::newRow("English") << "en"
                                  << "DejaVu Sans" << english << false;
         QTest::newRow("English beside a scroll bar") << "en"

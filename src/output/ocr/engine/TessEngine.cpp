@@ -148,14 +148,14 @@ public:
         return result;
     }
 
-    TTextBlocks Layout(const QImage& pixels, int resolution) noexcept override
+    TTextBlocks Layout(const QImage& pixels, int resolution, bool singleColumn) noexcept override
     {
         using tesseract::RIL_BLOCK;
         using tesseract::RIL_TEXTLINE;
         TTextBlocks blocks;
         try {
             omp_set_max_active_levels(0);
-            FApi.SetPageSegMode(tesseract::PSM_AUTO);
+            FApi.SetPageSegMode(singleColumn ? tesseract::PSM_SINGLE_COLUMN : tesseract::PSM_AUTO);
             FApi.SetImage(pixels.constBits(), pixels.width(), pixels.height(), 4,
                           int(pixels.bytesPerLine()));
             FApi.SetSourceResolution(resolution);
