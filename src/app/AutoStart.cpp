@@ -48,6 +48,12 @@ bool SetAutoStart(const QString& name, bool enable)
     text += QStringLiteral("Type=Application\n");
     text += QStringLiteral("Name=") + name + QLatin1Char('\n');
     text += QStringLiteral("Exec=") + exec + QLatin1Char('\n');
+    // Once the program is removed the entry stays in the user's folder
+    // (removal reaches into no home); desktops skip an entry whose TryExec
+    // is gone instead of failing to start it at every log-in.
+    QString program = QCoreApplication::applicationFilePath();
+    program.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    text += QStringLiteral("TryExec=") + program + QLatin1Char('\n');
     text += QStringLiteral("Terminal=false\n");
     text += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
     QSaveFile out(file);

@@ -67,11 +67,7 @@ void TDragPicture::DimOutside(const QImage& source, const QRect& selection, QIma
 
 void TDragPicture::Freeze(QImage screen)
 {
-    FScreen = screen.convertToFormat(QImage::Format_RGB32);
-    FDimmed = QImage(FScreen.size(), QImage::Format_RGB32);
-    for (int y = 0; y < FScreen.height(); ++y)
-        DimRow(reinterpret_cast<const quint32*>(FScreen.constScanLine(y)),
-               reinterpret_cast<quint32*>(FDimmed.scanLine(y)), FScreen.width());
+    FScreen = std::move(screen).convertToFormat(QImage::Format_RGB32);
     FSelection = QRect();
 }
 
@@ -89,8 +85,26 @@ void TDragPicture::Paint(QPainter& painter, const QRegion& area) const
     const QRegion inside = area.intersected(FSelection);
     for (const QRect& r : inside)
         painter.drawImage(r.topLeft(), FScreen, r);
-    for (const QRect& r : area.subtracted(inside))
-        painter.drawImage(r.topLeft(), FDimmed, r);
+    // The dimmed pixels are made as they are painted, a band of rows at a
+    // time, instead of keeping a dimmed copy of the whole screen: at 4K that
+    // copy was 33 MB of fresh memory to fault in and fill before the first
+    // frame, and a band small enough to stay in the cache costs next to
+    // nothing on top of the copy to the window.
+    constexpr int BandBytes = 256 * 1024;
+    QImage band;
+    for (const QRect& r : area.subtracted(inside)) {
+        const int rows = qBound(1, BandBytes / (r.width() * 4), r.height());
+        if (band.width() < r.width() || band.height() < rows)
+            band = QImage(qMax(band.width(), r.width()), qMax(band.height(), rows),
+                          QImage::Format_RGB32);
+        for (int top = r.top(); top <= r.bottom(); top += rows) {
+            const int height = qMin(rows, r.bottom() + 1 - top);
+            for (int y = 0; y < height; ++y)
+                DimRow(reinterpret_cast<const quint32*>(FScreen.constScanLine(top + y)) + r.left(),
+                       reinterpret_cast<quint32*>(band.scanLine(y)), r.width());
+            painter.drawImage(QPoint(r.left(), top), band, QRect(0, 0, r.width(), height));
+        }
+    }
 }
 
 TFrmDrag::TFrmDrag(TScreen& screen, QWidget* parent)
@@ -160,8 +174,10 @@ void TFrmDrag::showEvent(QShowEvent* event)
     // Runs before the window is mapped, so the overlay is not in its own picture.
     StayOnTop();
     QImage frozen(FBounds.size(), QImage::Format_RGB32);
-    frozen.fill(Qt::black);
-    FScreen.Grab(FBounds, frozen);
+    // A successful grab writes every pixel; filling first would be one more
+    // pass over 33 MB at 4K.
+    if (!FScreen.Grab(FBounds, frozen))
+        frozen.fill(Qt::black);
     FPicture.Freeze(std::move(frozen));
     DrawSelection(true);
     QDialog::showEvent(event);

@@ -10,12 +10,11 @@
 class QPainter;
 class QTimer;
 
-// The two pictures the drag overlay shows from: the frozen screen and the
-// same picture dimmed once. What the overlay shows is the dimmed picture
-// outside the selection and the frozen one inside it, so a change of the
-// selection only redraws the band between the old and the new rectangle
-// instead of dimming the whole screen again. The result is pixel for pixel
-// what dimming the frozen copy outside the selection gives.
+// What the drag overlay shows: the frozen screen, dimmed outside the
+// selection as it is painted. A change of the selection only redraws the
+// band between the old and the new rectangle instead of dimming the whole
+// screen again. The result is pixel for pixel what dimming the frozen copy
+// outside the selection gives.
 class TDragPicture
 {
 public:
@@ -26,8 +25,8 @@ public:
     // pixel outside `selection` dimmed; the fourth byte is kept.
     static void DimOutside(const QImage& source, const QRect& selection, QImage& target);
 
-    // Takes `screen` (converted to Format_RGB32) as the frozen picture, dims
-    // all of it once, and clears the selection.
+    // Takes `screen` (converted to Format_RGB32) as the frozen picture and
+    // clears the selection.
     void Freeze(QImage screen);
 
     // Moves the selection (clipped to the picture) and returns the part of
@@ -38,12 +37,10 @@ public:
     void Paint(QPainter& painter, const QRegion& area) const;
 
     const QImage& Screen() const { return FScreen; }
-    const QImage& Dimmed() const { return FDimmed; }
     QRect Selection() const { return FSelection; }
 
 private:
     QImage FScreen;
-    QImage FDimmed;
     QRect FSelection;
 };
 

@@ -7,7 +7,11 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QFileInfo>
+#include <QThread>
 #include <QVariantMap>
+#include <atomic>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -90,27 +94,69 @@ Q_DECLARE_METATYPE(TImageData)
 TNotifications::TNotifications(QObject* parent) : QObject(parent)
 {
     FConnectionName = QStringLiteral("vorantu-notifications-%1").arg(quintptr(this), 0, 16);
+    FConnectDeadline.setSingleShot(true);
+    FConnectDeadline.setInterval(ConnectTimeoutMs);
+    connect(&FConnectDeadline, &QTimer::timeout, this, [this] {
+        if (FState != TState::Connecting)
+            return;
+        FState = TState::Unavailable;
+        FailWaiting(QStringLiteral("the session bus did not answer"));
+    });
 }
 
 TNotifications::~TNotifications()
 {
-    if (FState == TState::Connected)
+    if (FConnecting) {
+        // A thread stuck in a wedged bus's greeting must not hold up quitting:
+        // it is left to end on its own, and drops what it connected.
+        FConnecting->disconnect(this);
+        const QString name = FConnectionName;
+        connect(FConnecting, &QThread::finished, FConnecting,
+                [name] { QDBusConnection::disconnectFromBus(name); });
+        connect(FConnecting, &QThread::finished, FConnecting, &QObject::deleteLater);
+        FConnecting->setParent(nullptr);
+        FConnecting = nullptr;
+    } else if (FState == TState::Connected) {
         QDBusConnection::disconnectFromBus(FConnectionName);
+    }
 }
 
-bool TNotifications::Connect()
+void TNotifications::StartConnecting()
 {
-    if (FState != TState::Unknown)
-        return FState == TState::Connected;
     FState = TState::Unavailable;
     const QString address = SessionBusAddress();
     if (address.isEmpty())
-        return false;
-    QDBusConnection bus = QDBusConnection::connectToBus(address, FConnectionName);
-    if (!bus.isConnected()) {
+        return;
+    FState = TState::Connecting;
+    const QString name = FConnectionName;
+    auto connected = std::make_shared<std::atomic_bool>(false);
+    FConnecting = QThread::create([address, name, connected] {
+        const QDBusConnection bus = QDBusConnection::connectToBus(address, name);
+        *connected = bus.isConnected();
+    });
+    FConnecting->setParent(this);
+    connect(FConnecting, &QThread::finished, this, [this, connected] {
+        FConnecting->deleteLater();
+        FConnecting = nullptr;
+        Connected(*connected);
+    });
+    FConnectDeadline.start();
+    FConnecting->start();
+}
+
+void TNotifications::Connected(bool connected)
+{
+    FConnectDeadline.stop();
+    if (FState != TState::Connecting || !connected) {
+        // Given up on already, or never connected: nothing is kept.
         QDBusConnection::disconnectFromBus(FConnectionName);
-        return false;
+        if (FState == TState::Connecting) {
+            FState = TState::Unavailable;
+            FailWaiting(QStringLiteral("no session bus"));
+        }
+        return;
     }
+    QDBusConnection bus(FConnectionName);
     qDBusRegisterMetaType<TImageData>();
     // No sender name in the match: naming the service would make Qt look up
     // its owner synchronously. Ids are the service's own, so foreign signals
@@ -130,34 +176,70 @@ bool TNotifications::Connect()
                 if (!reply.isError())
                     FMarkup = reply.value().contains(QStringLiteral("body-markup"));
                 call->deleteLater();
+                // Sent once the markup question is settled, so the first
+                // bodies are escaped the way the service reads them.
+                const QList<TRequest> waiting = std::exchange(FWaiting, {});
+                for (const TRequest& request : waiting)
+                    Send(request);
             });
     FState = TState::Connected;
-    return true;
+}
+
+void TNotifications::FailWaiting(const QString& error)
+{
+    const qsizetype count = FWaiting.size();
+    FWaiting.clear();
+    for (qsizetype i = 0; i < count; ++i)
+        emit Failed(error);
 }
 
 void TNotifications::Show(const QString& summary, const QString& body, const QImage& picture,
                           const QList<TAction>& actions)
 {
-    if (!Connect()) {
+    if (FState == TState::Unknown)
+        StartConnecting();
+    TRequest request{summary, body, picture, actions};
+    switch (FState) {
+    case TState::Unknown:
+    case TState::Unavailable:
         emit Failed(QStringLiteral("no session bus"));
         return;
+    case TState::Connecting:
+        if (FWaiting.size() >= MaxWaiting) {
+            emit Failed(QStringLiteral("the session bus did not answer yet"));
+            return;
+        }
+        FWaiting.append(std::move(request));
+        return;
+    case TState::Connected:
+        if (!FWaiting.isEmpty()) // still asking for the capabilities: keep the order
+            FWaiting.append(std::move(request));
+        else
+            Send(request);
+        return;
     }
+}
+
+void TNotifications::Send(const TRequest& request)
+{
     QStringList actionList;
-    for (qsizetype i = 0; i < actions.size(); ++i) {
+    for (qsizetype i = 0; i < request.Actions.size(); ++i) {
         actionList << (i == 0 ? QStringLiteral("default") : QString::number(i))
-                   << actions.at(i).Label;
+                   << request.Actions.at(i).Label;
     }
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("vorantu"));
-    if (!picture.isNull())
-        hints.insert(QStringLiteral("image-data"), QVariant::fromValue(ImageData(picture)));
+    if (!request.Picture.isNull())
+        hints.insert(QStringLiteral("image-data"), QVariant::fromValue(ImageData(request.Picture)));
 
     QDBusMessage call =
         QDBusMessage::createMethodCall(QLatin1String(Service), QLatin1String(Path),
                                        QLatin1String(Interface), QStringLiteral("Notify"));
-    call << QStringLiteral("Vorantu") << uint(0) << QStringLiteral("vorantu") << summary
-         << (FMarkup ? body.toHtmlEscaped() : body) << actionList << hints << int(-1);
+    call << QStringLiteral("Vorantu") << uint(0) << QStringLiteral("vorantu") << request.Summary
+         << (FMarkup ? request.Body.toHtmlEscaped() : request.Body) << actionList << hints
+         << int(-1);
     QDBusConnection bus(FConnectionName);
+    const QList<TAction> actions = request.Actions;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, actions](QDBusPendingCallWatcher* pending) {

@@ -75,5 +75,7 @@ struct THttpReply
 
 // Runs one request on the calling thread (never the user-interface thread:
 // it blocks until the exchange ends). Never throws; failures come back in
-// the reply. Proxies come from the usual environment variables.
+// the reply. Proxies come from the usual environment variables. The first
+// request loads the plugin that does the transfer; without it every request
+// fails with the reason in Error.
 THttpReply HttpRequest(const THttpRequest& request);

@@ -1,4 +1,5 @@
 #include "Boxes.h"
+#include "Desktop.h"
 #include "MainWindowFixture.h"
 #include "NetTestSupport.h"
 #include "Notices.h"
@@ -27,6 +28,7 @@
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <utility>
 
 namespace {
 
@@ -40,9 +42,15 @@ void SaveScreen(const QRect& area, const QString& name)
 {
     QDir().mkpath(QStringLiteral(VORANTU_ARTIFACTS));
     TPlatform platform = LoadPlatform();
-    QImage shot(area.size(), QImage::Format_RGB32);
-    shot.fill(Qt::black);
-    platform.Screen->Grab(area, shot);
+    // A window just shown or changed may still have paints queued: the
+    // picture is taken once two looks in a row show the same pixels.
+    QImage shot, previous;
+    QTRY_VERIFY([&] {
+        shot = QImage(area.size(), QImage::Format_RGB32);
+        shot.fill(Qt::black);
+        platform.Screen->Grab(area, shot);
+        return shot == std::exchange(previous, shot);
+    }());
     QVERIFY(shot.save(QStringLiteral(VORANTU_ARTIFACTS "/") + name));
 }
 
@@ -179,7 +187,6 @@ private slots:
             QMenu* menu = FWindow->TrayMenu();
             menu->popup(QPoint(1500, 500));
             QVERIFY(QTest::qWaitForWindowExposed(menu));
-            QTest::qWait(200); // let the menu paint once before the grab
             SaveScreen(menu->geometry().adjusted(-4, -4, 4, 4),
                        QStringLiteral("tray-menu-%1.png").arg(QString(language).toLower()));
             menu->hide();
@@ -307,7 +314,6 @@ private slots:
                 address->setText(service.BaseAddress());
                 FindIn<QPushButton>(dialog, "BtnTest")->click();
                 good = result->text();
-                QTest::qWait(300); // the window manager's frame and the new text, painted
                 SaveScreen(dialog->frameGeometry().adjusted(-4, -4, 4, 4),
                            QStringLiteral("server-dialog-%1.png").arg(QString(language).toLower()));
                 FindIn<QPushButton>(dialog, "BtnYes")->click();
@@ -435,7 +441,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&target));
         target.activateWindow();
         QTRY_VERIFY(target.isActiveWindow());
-        QTest::qWait(200); // the window manager's focus change, then the capture
+        // The capture asks the window manager, not what Qt last heard.
+        QTRY_COMPARE(TestDesktop::ActiveWindow(), quint64(target.winId()));
         FWindow->Start();
         QTRY_COMPARE_WITH_TIMEOUT(FWindow->Status(), stIdle, 60000);
         const QStringList texts = QDir(FSave).entryList({"*.txt"}, QDir::Files);

@@ -1,4 +1,5 @@
 #include "Boxes.h"
+#include "Desktop.h"
 #include "TestEnvironment.h"
 #include "capture/HotKey.h"
 #include "platform/Platform.h"
@@ -96,7 +97,7 @@ private slots:
         QCOMPARE(answer.Texts.at(1),
                  Translate(QStringLiteral("단축키가 설정되지 못해 캡쳐기능이 작동하지 않습니다.")));
         PressKeys("a");
-        QTest::qWait(200);
+        TestDesktop::Settle(); // the key has reached the program, if it was to
         QCOMPARE(starts.count(), 0);
         QCOMPARE(StoredHotKey(), 0x41);
     }
@@ -122,7 +123,7 @@ private slots:
         QCOMPARE(StoredHotKey(), 0x6041);
 
         PressKeys("a");
-        QTest::qWait(200);
+        TestDesktop::Settle(); // the key has reached the program, if it was to
         QCOMPARE(starts.count(), 0);
         PressKeys("ctrl+shift+a");
         QTRY_COMPARE(starts.count(), 1);

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <utility>
 #include <xcb/xcb.h>
 
 using namespace TestDesktop;
@@ -170,6 +171,28 @@ public:
 class TTestEditor : public QObject, private TMainWindowFixture
 {
     Q_OBJECT
+
+    // Triggers a capture into the editor and gives the editor once it has
+    // the focus; null when no editor opened or it never became active.
+    TFrmEditor* CaptureIntoEditor()
+    {
+        FWindow->Start();
+        TFrmEditor* editor = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* e = qobject_cast<TFrmEditor*>(w); e && e->isVisible())
+                editor = e;
+        if (!editor)
+            return nullptr;
+        // The window manager may keep the focus on the window the user last
+        // typed in; the user would click into the editor.
+        if (!QTest::qWaitForWindowActive(editor, 2000)) {
+            editor->activateWindow();
+            if (!QTest::qWaitForWindowActive(editor))
+                return nullptr;
+        }
+        return editor;
+    }
+
 private slots:
     void init() { TranslateComponent(nullptr, QStringLiteral("en")); }
 
@@ -299,14 +322,14 @@ private slots:
         const QRect hidden = editor.Canvas()->Shapes()[0].Bounds();
 
         // At 1:1 a picture pixel is a screen pixel, whatever the display scale.
-        QTest::qWait(100);
-        const QImage onScreen = ScreenPixels(QRect(editor.At(QPoint(0, 0)), original.size()));
-        QCOMPARE(onScreen.size(), original.size());
-        QCOMPARE(DifferencesOutside(onScreen, original, hidden), 0);
+        const QRect shown(editor.At(QPoint(0, 0)), original.size());
+        QImage onScreen;
+        QTRY_VERIFY((onScreen = ScreenPixels(shown)).size() == original.size() &&
+                    DifferencesOutside(onScreen, original, hidden) == 0);
         const QImage sent = editor.SendAndLoad();
         QCOMPARE(sent.size(), original.size());
         QCOMPARE(DifferencesOutside(sent, original, hidden), 0);
-        for (const QImage* image : {&sent, &onScreen}) {
+        for (const QImage* image : {&sent, static_cast<const QImage*>(&onScreen)}) {
             for (int y = hidden.top(); y <= hidden.bottom(); ++y)
                 for (int x = hidden.left(); x <= hidden.right(); ++x) {
                     const QRgb pixel = image->pixel(x, y);
@@ -381,18 +404,8 @@ private slots:
             target.activateWindow();
             // What the capture asks the window manager, not what Qt last heard.
             QTRY_COMPARE(ActiveWindow(), quint64(target.winId()));
-            FWindow->Start();
-            QPointer<TFrmEditor> editor;
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* e = qobject_cast<TFrmEditor*>(w); e && e->isVisible())
-                    editor = e;
+            QPointer<TFrmEditor> editor = CaptureIntoEditor();
             QVERIFY(editor);
-            // The window manager may keep the focus on the window the user
-            // last typed in; the user would click into the editor.
-            if (!QTest::qWaitForWindowActive(editor, 2000)) {
-                editor->activateWindow();
-                QVERIFY(QTest::qWaitForWindowActive(editor));
-            }
             QCOMPARE(FWindow->Status(), stBusy);
             QCOMPARE(editor->Canvas()->Picture().size(), PhysicalGeometry(&target).size());
             // A second trigger starts no capture into the edit.
@@ -433,16 +446,8 @@ private slots:
         // Send writes the edited picture.
         target.activateWindow();
         QTRY_COMPARE(ActiveWindow(), quint64(target.winId()));
-        FWindow->Start();
-        QPointer<TFrmEditor> editor;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* e = qobject_cast<TFrmEditor*>(w); e && e->isVisible())
-                editor = e;
+        QPointer<TFrmEditor> editor = CaptureIntoEditor();
         QVERIFY(editor);
-        if (!QTest::qWaitForWindowActive(editor, 2000)) {
-            editor->activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(editor));
-        }
         TEditorCanvas* canvas = editor->Canvas();
         canvas->SetTool(TTool::Ellipse);
         Drag(PhysicalAt(canvas, canvas->ToCanvas({20, 20})),
@@ -504,7 +509,6 @@ private slots:
         Key("e");
         Drag(editor.At({30, 40}), editor.At({280, 72}));
         QTRY_COMPARE(editor.Canvas()->Shapes().size(), size_t(5));
-        QTest::qWait(200);
         QDir().mkpath(QStringLiteral(VORANTU_ARTIFACTS));
         const QWidget* window = editor.Editor;
         const qreal ratio = window->devicePixelRatioF();
@@ -512,9 +516,12 @@ private slots:
                              window->geometry().top() - window->frameGeometry().top(),
                              window->frameGeometry().right() - window->geometry().right(),
                              window->frameGeometry().bottom() - window->geometry().bottom());
-        const QImage shot = ScreenPixels(
-            QRect(NativeOrigin(window), PhysicalGeometry(window).size()) + frame * ratio);
-        QVERIFY(!shot.isNull());
+        const QRect area =
+            QRect(NativeOrigin(window), PhysicalGeometry(window).size()) + frame * ratio;
+        // The last shape's paint may still be queued: take the window once
+        // two looks in a row show the same pixels.
+        QImage shot, previous;
+        QTRY_VERIFY(!(shot = ScreenPixels(area)).isNull() && shot == std::exchange(previous, shot));
         // Scaled runs write beside the plain ones instead of over them.
         const QString scale = ratio == 1 ? QString() : QStringLiteral("@%1x").arg(ratio);
         QVERIFY(

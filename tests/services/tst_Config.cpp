@@ -191,6 +191,7 @@ private slots:
         const QString text = QString::fromUtf8(raw.readAll());
         const QString exec = "Exec=\"" + QCoreApplication::applicationFilePath() + "\" /start\n";
         QVERIFY2(text.contains(exec), qPrintable(text));
+        QVERIFY(text.contains("TryExec=" + QCoreApplication::applicationFilePath() + "\n"));
         QVERIFY(text.startsWith("[Desktop Entry]\n"));
         QVERIFY(text.contains("Type=Application\n"));
 

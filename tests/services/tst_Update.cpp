@@ -165,6 +165,32 @@ private slots:
 
     void cleanup() { FWindow.reset(); }
 
+    // libcurl and its libraries cost memory from the moment they are mapped,
+    // and most runs never send a request: nothing of them may be loaded
+    // before the first request that can leave the machine. First of the
+    // tests: later ones load it.
+    void transferLoadsOnFirstRequest()
+    {
+        const auto curlMapped = [] {
+            QFile maps(QStringLiteral("/proc/self/maps"));
+            return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libcurl");
+        };
+        QVERIFY(!curlMapped());
+        THttpRequest request;
+        request.Url = "http://www.dastrane.example/api.init.php";
+        QVERIFY(!HttpRequest(request).Received);
+        QVERIFY(!curlMapped());
+
+        request.Url = QStringLiteral("http://127.0.0.1:%1/").arg(RefusingPort()).toUtf8();
+        request.Limits = FastOptions().Limits;
+        const THttpReply reply = HttpRequest(request);
+        QVERIFY(!reply.Received);
+        // The transfer's own reason, not a plugin that failed to load.
+        QVERIFY2(!reply.Error.isEmpty() && !reply.Error.contains(QLatin1String("plugin")),
+                 qPrintable(reply.Error));
+        QVERIFY(curlMapped());
+    }
+
     void versionText()
     {
         QCOMPARE(VersionText(QStringLiteral("%d.%d.%d.%d")), QStringLiteral(VORANTU_VERSION));
