@@ -1,7 +1,9 @@
 #include "platform/Platform.h"
 
 #include "platform/EffectSound.h"
+#include "platform/Session.h"
 #include "platform/null/NullPlatform.h"
+#include "platform/wayland/ScreenCast.h"
 #include "platform/x11/X11GlobalHotKey.h"
 #include "platform/x11/X11NativeWindow.h"
 #include "platform/x11/X11Screen.h"
@@ -23,6 +25,8 @@ TPlatform LoadPlatform()
         platform.CreateHotKey = [](QObject* parent) -> std::unique_ptr<TGlobalHotKey> {
             return std::make_unique<TX11GlobalHotKey>(QtXcbConnection(), parent);
         };
+        if (IsWaylandSession())
+            platform.CreateScreenStream = CreatePortalScreenCast;
     } else {
         platform.Screen = std::make_unique<TNullScreen>();
         platform.Windows = std::make_unique<TNullWindows>();

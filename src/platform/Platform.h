@@ -3,6 +3,7 @@
 #include "platform/GlobalHotKey.h"
 #include "platform/NativeWindow.h"
 #include "platform/Screen.h"
+#include "platform/ScreenStream.h"
 #include "platform/Sound.h"
 #include "platform/Windows.h"
 
@@ -22,6 +23,9 @@ struct TPlatform
     std::unique_ptr<TNativeWindows> NativeWindows;
     // A new hot key each call: its owner keeps it for as long as it is grabbed.
     std::unique_ptr<TGlobalHotKey> (*CreateHotKey)(QObject* parent) = nullptr;
+    // Where recordings must read the screen from the desktop's screen cast
+    // (Wayland sessions); empty where X11 sees the screen.
+    TScreenStreamFactory CreateScreenStream;
 };
 
 // Call after the QGuiApplication exists, and destroy what it gives before the

@@ -1,5 +1,6 @@
 #include "platform/wayland/ScreenCast.h"
 
+#include "platform/wayland/Portal.h"
 #include "platform/wayland/pipewire/Stream.h"
 #include "services/Config.h"
 
@@ -8,8 +9,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
 #include <QDir>
 #include <QFileInfo>
@@ -25,7 +24,6 @@ namespace {
 const QString PortalService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString PortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString ScreenCastInterface = QStringLiteral("org.freedesktop.portal.ScreenCast");
-const QString RequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString SessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
 // Source type and cursor modes of the interface.
@@ -126,9 +124,6 @@ QList<TCastStream> StreamsOf(const QVariantMap& results)
 TPortalScreenCast::TPortalScreenCast(QString restoreToken, QObject* parent)
     : TScreenStream(parent), FRestoreToken(std::move(restoreToken))
 {
-    FTimeout.setSingleShot(true);
-    connect(&FTimeout, &QTimer::timeout, this,
-            [this] { Fail(QStringLiteral("The screen cast portal did not answer in time")); });
     // The stream's thread has no way into the event loop: its state is
     // looked at a few times a second.
     FPoll.setInterval(100);
@@ -142,12 +137,10 @@ TPortalScreenCast::~TPortalScreenCast()
     FStream.reset();
     if (FRemote >= 0)
         close(FRemote);
-    Unsubscribe();
+    // A request still waiting is abandoned with its object; the session's
+    // close ends whatever it was asking for.
+    delete FRequest;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!FRequestPath.isEmpty())
-        bus.call(QDBusMessage::createMethodCall(PortalService, FRequestPath, RequestInterface,
-                                                QStringLiteral("Close")),
-                 QDBus::NoBlock);
     if (!FSession.isEmpty()) {
         bus.disconnect(PortalService, FSession, SessionInterface, QStringLiteral("Closed"), this,
                        SLOT(OnSessionClosed()));
@@ -187,11 +180,6 @@ QImage TPortalScreenCast::Latest(quint64* serial) const
     return frame;
 }
 
-QString TPortalScreenCast::NewToken()
-{
-    return QStringLiteral("vorantu%1").arg(QRandomGenerator::global()->generate());
-}
-
 void TPortalScreenCast::Open(bool cursor)
 {
     if (FStep != TStep::Idle)
@@ -223,66 +211,43 @@ void TPortalScreenCast::Open(bool cursor)
     const uint modes = property(QStringLiteral("AvailableCursorModes"), reply);
     FCursorMode = cursor && (modes & CursorEmbedded) ? CursorEmbedded : CursorHidden;
 
-    const QString token = NewToken();
-    Request(TStep::CreateSession, QStringLiteral("CreateSession"),
-            {QVariantMap{{QStringLiteral("handle_token"), token},
-                         {QStringLiteral("session_handle_token"), NewToken()}}},
-            token, StepTimeoutMs);
+    Ask(TStep::CreateSession, QStringLiteral("CreateSession"), {},
+        {{QStringLiteral("session_handle_token"),
+          QStringLiteral("vorantu%1").arg(QRandomGenerator::global()->generate())}},
+        StepTimeoutMs);
 }
 
-void TPortalScreenCast::Request(TStep step, const QString& method, const QList<QVariant>& arguments,
-                                const QString& token, int timeoutMs)
+void TPortalScreenCast::Ask(TStep step, const QString& method, const QVariantList& arguments,
+                            const QVariantMap& options, int timeoutMs)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    Unsubscribe();
-    // The answer comes as a signal on a path made of our own bus name and the
-    // token: listening before the call means an answer cannot be missed.
-    QString sender = bus.baseService().mid(1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    FRequestPath = PortalPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
     FStep = step;
-    bus.connect(PortalService, FRequestPath, RequestInterface, QStringLiteral("Response"), this,
-                SLOT(OnResponse(uint, QVariantMap)));
-    FTimeout.start(timeoutMs);
-
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(PortalService, PortalPath, ScreenCastInterface, method);
-    call.setArguments(arguments);
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, timeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, step, method](QDBusPendingCallWatcher* finished) {
-                finished->deleteLater();
-                if (FStep != step)
-                    return;
-                const QDBusMessage answer = finished->reply();
-                if (answer.type() == QDBusMessage::ErrorMessage)
-                    Fail(QStringLiteral("The screen cast portal refused %1: %2")
-                             .arg(method, Fmt(answer)));
-            });
+    FRequest = new TPortalRequest(this);
+    connect(FRequest, &TPortalRequest::Finished, this, &TPortalScreenCast::Answered);
+    FRequest->Start(ScreenCastInterface, method, arguments, options, timeoutMs);
 }
 
-void TPortalScreenCast::Unsubscribe()
+void TPortalScreenCast::Answered(const TPortalResult& result)
 {
-    if (FRequestPath.isEmpty())
+    if (FRequest) {
+        FRequest->deleteLater();
+        FRequest = nullptr;
+    }
+    if (FStep == TStep::Over)
         return;
-    QDBusConnection::sessionBus().disconnect(PortalService, FRequestPath, RequestInterface,
-                                             QStringLiteral("Response"), this,
-                                             SLOT(OnResponse(uint, QVariantMap)));
-}
-
-void TPortalScreenCast::OnResponse(uint code, const QVariantMap& results)
-{
-    FTimeout.stop();
-    Unsubscribe();
-    FRequestPath.clear();
-    if (code == 1) {
+    switch (result.Outcome) {
+    case TPortalOutcome::Success:
+        break;
+    case TPortalOutcome::Cancelled:
         Fail(QStringLiteral("The screen recording was cancelled"));
         return;
-    }
-    if (code != 0) {
-        Fail(QStringLiteral("The desktop refused to share the screen"));
+    case TPortalOutcome::Failed:
+        Fail(QStringLiteral("The desktop refused to share the screen (%1)").arg(result.Error));
+        return;
+    default:
+        Fail(QStringLiteral("The screen cannot be recorded: %1").arg(result.Error));
         return;
     }
+    const QVariantMap& results = result.Results;
     switch (FStep) {
     case TStep::CreateSession:
         FSession = results.value(QStringLiteral("session_handle")).toString();
@@ -308,9 +273,7 @@ void TPortalScreenCast::OnResponse(uint code, const QVariantMap& results)
 
 void TPortalScreenCast::SelectSources()
 {
-    const QString token = NewToken();
-    QVariantMap options{{QStringLiteral("handle_token"), token},
-                        {QStringLiteral("types"), SourceMonitor},
+    QVariantMap options{{QStringLiteral("types"), SourceMonitor},
                         {QStringLiteral("multiple"), false}};
     // Cursor modes came with version 2 of the interface, remembered choices
     // with version 4; older portals reject options they do not know.
@@ -321,17 +284,16 @@ void TPortalScreenCast::SelectSources()
         if (!FRestoreToken.isEmpty())
             options.insert(QStringLiteral("restore_token"), FRestoreToken);
     }
-    Request(TStep::SelectSources, QStringLiteral("SelectSources"),
-            {QVariant::fromValue(QDBusObjectPath(FSession)), options}, token, StepTimeoutMs);
+    Ask(TStep::SelectSources, QStringLiteral("SelectSources"),
+        {QVariant::fromValue(QDBusObjectPath(FSession))}, options, StepTimeoutMs);
 }
 
 void TPortalScreenCast::StartCast()
 {
-    const QString token = NewToken();
-    Request(TStep::Start, QStringLiteral("Start"),
-            {QVariant::fromValue(QDBusObjectPath(FSession)), QString(),
-             QVariantMap{{QStringLiteral("handle_token"), token}}},
-            token, StartTimeoutMs);
+    // No parent window: the program's windows are X11 ones the desktop's
+    // dialog could not be placed over anyway.
+    Ask(TStep::Start, QStringLiteral("Start"),
+        {QVariant::fromValue(QDBusObjectPath(FSession)), QString()}, {}, StartTimeoutMs);
 }
 
 void TPortalScreenCast::Connect(const QVariantMap& results)
@@ -400,9 +362,7 @@ void TPortalScreenCast::Fail(const QString& message)
     if (FStep == TStep::Over)
         return;
     FStep = TStep::Over;
-    FTimeout.stop();
     FPoll.stop();
-    Unsubscribe();
     emit Failed(message);
 }
 

@@ -8,8 +8,9 @@
 #include <functional>
 #include <memory>
 
-class QDBusMessage;
 class TPipeWireStream;
+class TPortalRequest;
+struct TPortalResult;
 
 // A monitor's stream through the desktop portal's ScreenCast interface and
 // PipeWire: a session asked for one monitor (the desktop may let the user
@@ -38,7 +39,6 @@ public:
     static QStringList PluginCandidates();
 
 private slots:
-    void OnResponse(uint code, const QVariantMap& results);
     void OnSessionClosed();
 
 private:
@@ -52,25 +52,24 @@ private:
         Over,
     };
 
-    void Request(TStep step, const QString& method, const QList<QVariant>& arguments,
-                 const QString& token, int timeoutMs);
-    void Unsubscribe();
+    void Ask(TStep step, const QString& method, const QVariantList& arguments,
+             const QVariantMap& options, int timeoutMs);
+    void Answered(const TPortalResult& result);
     void SelectSources();
     void StartCast();
     void Connect(const QVariantMap& results);
     void Fail(const QString& message);
     void Poll();
-    QString NewToken();
 
     QString FRestoreToken;
     bool FCursor = false;
     uint FCursorMode = 1;
     uint FVersion = 0;
     TStep FStep = TStep::Idle;
-    QString FRequestPath;
+    // The request waiting for the portal's answer, if any.
+    TPortalRequest* FRequest = nullptr;
     QString FSession;
     QRect FBounds;
-    QTimer FTimeout;
     QTimer FPoll;
     // The PipeWire remote the portal opened for this session; -1 for none.
     int FRemote = -1;

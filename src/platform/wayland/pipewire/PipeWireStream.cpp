@@ -58,10 +58,11 @@ public:
 
 private:
     static void OnCoreError(void* data, std::uint32_t id, int seq, int res, const char* message);
-    static void OnStateChanged(void* data, pw_stream_state old, pw_stream_state state,
+    static void OnStateChanged(void* data, pw_stream_state, pw_stream_state state,
                                const char* error);
     static void OnParamChanged(void* data, std::uint32_t id, const spa_pod* param);
     static void OnProcess(void* data);
+    static void OnGlobalRemoved(void* data, std::uint32_t id);
 
     void End(const QString& why);
     void TakeFrame(const spa_buffer& buffer);
@@ -70,7 +71,11 @@ private:
     pw_context* FContext = nullptr;
     pw_core* FCore = nullptr;
     pw_stream* FStream = nullptr;
+    pw_registry* FRegistry = nullptr;
+    std::uint32_t FNode = 0;
     spa_hook FCoreListener{};
+    spa_hook FRegistryListener{};
+    pw_registry_events FRegistryEvents{};
     spa_hook FStreamListener{};
     pw_core_events FCoreEvents{};
     pw_stream_events FStreamEvents{};
@@ -96,6 +101,8 @@ TStream::~TStream()
     // The loop thread has stopped: nothing runs the callbacks any more.
     if (FStream)
         pw_stream_destroy(FStream);
+    if (FRegistry)
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(FRegistry));
     if (FCore)
         pw_core_disconnect(FCore);
     if (FContext)
@@ -137,6 +144,16 @@ bool TStream::Open(int fd, std::uint32_t node, QString& error)
     FCoreEvents.version = PW_VERSION_CORE_EVENTS;
     FCoreEvents.error = &TStream::OnCoreError;
     pw_core_add_listener(FCore, &FCoreListener, &FCoreEvents, this);
+    // A producer that goes away (the desktop's cast ends, its service
+    // quits) only pauses the stream; the node leaving the registry is what
+    // says it is gone for good.
+    FNode = node;
+    FRegistry = pw_core_get_registry(FCore, PW_VERSION_REGISTRY, 0);
+    if (FRegistry) {
+        FRegistryEvents.version = PW_VERSION_REGISTRY_EVENTS;
+        FRegistryEvents.global_remove = &TStream::OnGlobalRemoved;
+        pw_registry_add_listener(FRegistry, &FRegistryListener, &FRegistryEvents, this);
+    }
 
     FStream = pw_stream_new(FCore, "vorantu-recording",
                             pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
@@ -230,6 +247,13 @@ void TStream::OnStateChanged(void* data, pw_stream_state, pw_stream_state state,
                       .arg(error ? QString::fromUtf8(error) : QStringLiteral("unknown error")));
     else if (state == PW_STREAM_STATE_UNCONNECTED)
         self->End(QStringLiteral("The screen cast's stream has ended"));
+}
+
+void TStream::OnGlobalRemoved(void* data, std::uint32_t id)
+{
+    auto* self = static_cast<TStream*>(data);
+    if (id == self->FNode)
+        self->End(QStringLiteral("The screen cast has ended"));
 }
 
 void TStream::OnParamChanged(void* data, std::uint32_t id, const spa_pod* param)
