@@ -363,7 +363,10 @@ void TPortalScreenCast::Fail(const QString& message)
         return;
     FStep = TStep::Over;
     FPoll.stop();
-    emit Failed(message);
+    // Never from inside Open or a caller's call: the receiver may destroy
+    // this object when told.
+    QMetaObject::invokeMethod(
+        this, [this, message] { emit Failed(message); }, Qt::QueuedConnection);
 }
 
 std::unique_ptr<TScreenStream> CreatePortalScreenCast()

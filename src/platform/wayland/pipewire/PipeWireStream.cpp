@@ -314,7 +314,7 @@ void TStream::TakeFrame(const spa_buffer& buffer)
         return;
     const qsizetype rowBytes = qsizetype(FWidth) * 4;
     const qsizetype stride = plane.chunk->stride > 0 ? plane.chunk->stride : rowBytes;
-    const qsizetype offset = plane.chunk->offset % std::max<std::uint32_t>(plane.maxsize, 1);
+    const qsizetype offset = plane.chunk->offset;
     // A buffer shorter than the format says is skipped, never read past.
     if (stride < rowBytes || offset + stride * (FHeight - 1) + rowBytes > qsizetype(plane.maxsize))
         return;
