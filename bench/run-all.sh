@@ -24,6 +24,7 @@ echo "== image writers, 1920x1080 and 3840x2160 $(load)"
 echo
 echo "== trigger to the drag overlay's first frame $(load)"
 "$here/drag-show.sh" "$build" "$runs"
+"$here/capture-area.sh" "$build" "$runs"
 echo
 echo "== idle memory $(load)"
 "$here/idle-memory.sh" "$build"

@@ -263,12 +263,24 @@ void TController::Capture(QImage& bitmap, QRect& rect)
             CaptureWebPage(bitmap, *FFrmIExplorer);
         break;
     case CaptureArea::ActiveWindow:
-        FCapture->Capture(bitmap, FPlatform.Windows->ActiveWindow(), rect);
+    case CaptureArea::WindowControl: {
+        const TWindowId window =
+            FControls.ChkArea->currentIndex() == CaptureArea::ActiveWindow
+                ? FPlatform.Windows->ActiveWindow()
+                : FPlatform.Windows->WindowAt(FPlatform.Screen->CursorPosition());
+        // Where Windows sees only some windows, none named may still be a
+        // window the user means: capturing the monitor instead would
+        // deliver the wrong picture without a word.
+        if (window == 0 && FPlatform.PickPicture) {
+            if (std::optional<QImage> picked = FPlatform.PickPicture()) {
+                bitmap = *picked;
+                rect = QRect(QPoint(0, 0), bitmap.size());
+            }
+            break;
+        }
+        FCapture->Capture(bitmap, window, rect);
         break;
-    case CaptureArea::WindowControl:
-        FCapture->Capture(bitmap, FPlatform.Windows->WindowAt(FPlatform.Screen->CursorPosition()),
-                          rect);
-        break;
+    }
     default:
         break;
     }

@@ -4,7 +4,9 @@
 #include "app/ProgramFileWatch.h"
 #include "capture/web/WebEngine.h"
 #include "platform/Instance.h"
+#include "platform/Notifications.h"
 #include "platform/Platform.h"
+#include "platform/Session.h"
 #include "services/Translate.h"
 
 #include <QApplication>
@@ -124,6 +126,19 @@ int RunProgram(int argc, char* argv[])
         return 0;
     }
 
+    switch (ChooseQtPlatform(argc, argv)) {
+    case TQtPlatformChoice::AsIs:
+        break;
+    case TQtPlatformChoice::Xcb:
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        break;
+    case TQtPlatformChoice::NoXWayland:
+        std::fprintf(stderr, "vorantu: this Wayland session has no XWayland (DISPLAY is not set); "
+                             "Vorantu's capture windows need it. Enable XWayland in the desktop's "
+                             "settings, or set QT_QPA_PLATFORM to run anyway.\n");
+        return 1;
+    }
+
     PrepareWebEngine();
     QApplication::setApplicationName(QStringLiteral("TFrmVorantu"));
     QApplication::setOrganizationName(QStringLiteral("Dastrane"));
@@ -133,7 +148,31 @@ int RunProgram(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     (void)CurrentLanguage(); // the table loads before any window exists
 
-    TPlatform platform = LoadPlatform();
+    // Declared before the platform, which keeps a way to it for as long as
+    // it lives.
+    TNotifications notices;
+    TPlatform platform = LoadPlatform([&notices](TPlatformNotice notice, const QString& detail) {
+        QString text;
+        switch (notice) {
+        case TPlatformNotice::ScreenFallback:
+            text = Translate(QStringLiteral("데스크톱 포털로 화면을 읽을 수 없어 X11 프로그램의 "
+                                            "창만 캡처합니다(나머지는 검게 나옵니다)."));
+            break;
+        case TPlatformNotice::PickWindow:
+            text = Translate(QStringLiteral("이 데스크톱은 어느 창이 활성인지 알려 주지 않습니다. "
+                                            "캡처할 부분을 직접 고르세요."));
+            break;
+        case TPlatformNotice::PickFailed:
+            text =
+                Translate(QStringLiteral("이 데스크톱은 어느 창이 활성인지 알려 주지 않고 포털로 "
+                                         "고를 수도 없어 캡처하지 않았습니다."));
+            break;
+        }
+        std::fprintf(stderr, "vorantu: %s\n", qPrintable(text));
+        if (!detail.isEmpty())
+            std::fprintf(stderr, "vorantu: (%s)\n", qPrintable(detail));
+        notices.Show(QStringLiteral("Vorantu"), text);
+    });
     TFrmVorantu window(platform, install);
 
     TCommandServer server(

@@ -173,31 +173,63 @@ void TFrmDrag::showEvent(QShowEvent* event)
 {
     // Runs before the window is mapped, so the overlay is not in its own picture.
     StayOnTop();
-    QImage frozen(FBounds.size(), QImage::Format_RGB32);
-    // A successful grab writes every pixel; filling first would be one more
-    // pass over 33 MB at 4K.
-    if (!FScreen.Grab(FBounds, frozen))
-        frozen.fill(Qt::black);
-    FPicture.Freeze(std::move(frozen));
+    FSnapshot = FScreen.Snapshot(FBounds);
+    if (FSnapshot && !FSnapshot->Attach(winId()))
+        FSnapshot.reset();
+    if (FSnapshot) {
+        // The server draws the window; Qt keeps no copy of it to paint from.
+        setAttribute(Qt::WA_PaintOnScreen);
+    } else {
+        QImage frozen(FBounds.size(), QImage::Format_RGB32);
+        // A successful grab writes every pixel; filling first would be one
+        // more pass over 33 MB at 4K.
+        if (!FScreen.Grab(FBounds, frozen))
+            frozen.fill(Qt::black);
+        FPicture.Freeze(std::move(frozen));
+    }
     DrawSelection(true);
     QDialog::showEvent(event);
     activateWindow();
     QTimer::singleShot(0, this, [this] { TakeFocus(); });
 }
 
+QPaintEngine* TFrmDrag::paintEngine() const
+{
+    return FSnapshot ? nullptr : QDialog::paintEngine();
+}
+
 void TFrmDrag::paintEvent(QPaintEvent* event)
 {
+    const QRect overlay(QPoint(0, 0), FBounds.size());
+    const QRegion area = PhysicalFromLocal(this, event->region()) & overlay;
+    if (FSnapshot) {
+        // The server paints what it exposes with the dimmed background by
+        // itself; only the selection and what a move changed are drawn.
+        FSnapshot->Show(area & (FUndrawn + FShownSelection), FShownSelection);
+        FUndrawn -= area;
+        return;
+    }
     QPainter painter(this);
     PaintInPhysicalPixels(painter, this);
-    FPicture.Paint(painter, PhysicalFromLocal(this, event->region()) & FPicture.Screen().rect());
+    FPicture.Paint(painter, area);
 }
 
 void TFrmDrag::DrawSelection(bool rebuild)
 {
-    if (rebuild)
-        update(LocalFromPhysical(this, FPicture.Select(FCaptureRect)));
-    else
+    if (!rebuild) {
         update();
+        return;
+    }
+    QRegion changed;
+    if (FSnapshot) {
+        const QRect clipped = FCaptureRect & QRect(QPoint(0, 0), FBounds.size());
+        changed = QRegion(FShownSelection).xored(QRegion(clipped));
+        FShownSelection = clipped;
+        FUndrawn += changed;
+    } else {
+        changed = FPicture.Select(FCaptureRect);
+    }
+    update(LocalFromPhysical(this, changed));
 }
 
 QPoint TFrmDrag::PointerAt(const QPointF& local) const
@@ -253,9 +285,21 @@ void TFrmDrag::Deliver()
                               ? FBounds.topLeft()
                               : QPoint(MinMonitorLeft(monitors), MinMonitorTop(monitors));
     // Inside the selection the shown picture is the frozen screen itself.
-    const QRect selection = FCaptureRect.intersected(FPicture.Screen().rect());
-    if (FBitmap)
-        *FBitmap = FPicture.Screen().copy(selection);
+    const QRect selection = FCaptureRect & QRect(QPoint(0, 0), FBounds.size());
+    if (FBitmap) {
+        if (FSnapshot) {
+            QImage picked(selection.size(), QImage::Format_RGB32);
+            // Nothing half read goes out: a server that cannot give the
+            // pixels back cancels the capture.
+            if (!FSnapshot->Read(selection, picked)) {
+                Cancel();
+                return;
+            }
+            *FBitmap = std::move(picked);
+        } else {
+            *FBitmap = FPicture.Screen().copy(selection);
+        }
+    }
     if (FRect)
         *FRect = QRect(origin + FCaptureRect.topLeft(), FCaptureRect.size());
     done(Accepted);
@@ -278,6 +322,7 @@ void TFrmDrag::keyPressEvent(QKeyEvent* event)
 void TFrmDrag::closeEvent(QCloseEvent* event)
 {
     TmrActive->stop();
+    FSnapshot.reset();
     FPicture = TDragPicture();
     QDialog::closeEvent(event);
 }

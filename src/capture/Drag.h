@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QRect>
 #include <QRegion>
+#include <memory>
 
 class QPainter;
 class QTimer;
@@ -87,6 +88,10 @@ public:
     // empty until the first drag movement.
     QRect CaptureRect() const { return FCaptureRect; }
     const TDragPicture& Picture() const { return FPicture; }
+    // True while the display server holds and shows the frozen screen itself.
+    bool ShownByServer() const { return FSnapshot != nullptr; }
+
+    QPaintEngine* paintEngine() const override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -116,6 +121,12 @@ private:
     QPoint FEndPoint;
     bool FSelecting = false;
     QRect FCaptureRect;
+    // Where the display server can keep the frozen screen, it shows it and
+    // the pixels never come to this process but the selected ones; elsewhere
+    // the picture is grabbed and painted from here.
+    std::unique_ptr<TScreenSnapshot> FSnapshot;
+    QRect FShownSelection; // the selection the server shows, clipped to the overlay
+    QRegion FUndrawn;      // changed by the selection and not drawn since
     TDragPicture FPicture;
     QImage* FBitmap = nullptr;
     QRect* FRect = nullptr;

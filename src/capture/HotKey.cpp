@@ -1,5 +1,6 @@
 #include "capture/HotKey.h"
 
+#include "platform/Notifications.h"
 #include "services/Config.h"
 #include "services/MessageBox.h"
 #include "services/Translate.h"
@@ -122,6 +123,13 @@ TFrmHotKey::TFrmHotKey(std::unique_ptr<TGlobalHotKey> hotKey, QWidget* owner)
     LblHelp->setTextInteractionFlags(Qt::TextSelectableByMouse);
     LblHelp->setGeometry(8, 118, 283, 44);
     setFixedSize(299, 166);
+    if (!CanGrab()) {
+        // Nothing to pick here: the key is the desktop's to bind.
+        GrpConfig->setEnabled(false);
+        LblHelp->setText(DesktopShortcutText());
+        LblHelp->setGeometry(8, 118, 283, 96);
+        setFixedSize(299, 222);
+    }
 
     connect(BtnYes, &QPushButton::clicked, this, &TFrmHotKey::BtnYesClick);
     connect(BtnNo, &QPushButton::clicked, this, &TFrmHotKey::BtnNoClick);
@@ -138,8 +146,37 @@ TFrmHotKey::~TFrmHotKey()
         FHotKey->Unregister();
 }
 
+QString TFrmHotKey::DesktopShortcutText()
+{
+    return QStringLiteral(
+        "이 데스크톱에서는 프로그램이 단축키를 직접 등록할 수 없습니다. 데스크톱의 "
+        "키보드 설정에서 원하는 키에 \"vorantuctl capture\" 명령을 지정하면 "
+        "그 키로 캡쳐합니다.");
+}
+
+void TFrmHotKey::NoticeDesktopShortcut()
+{
+    TConfig config(ProgramConfigPath);
+    if (ReadSetting(config, Setting::ShortcutNotice))
+        return;
+    // Counted as given only once a notification service showed it, so a
+    // session whose service is not up yet hears it next time.
+    auto* notifications = new TNotifications(this);
+    connect(notifications, &TNotifications::Shown, this, [notifications] {
+        TConfig shown(ProgramConfigPath);
+        WriteSetting(shown, Setting::ShortcutNotice, true);
+        notifications->deleteLater();
+    });
+    connect(notifications, &TNotifications::Failed, notifications, &QObject::deleteLater);
+    notifications->Show(Translate(windowTitle()), Translate(DesktopShortcutText()));
+}
+
 void TFrmHotKey::Initialize()
 {
+    if (!CanGrab()) {
+        NoticeDesktopShortcut();
+        return;
+    }
     const quint16 stored = quint16(LoadHotKey());
     if (TypesText(stored)) {
         // Left ungrabbed: the user is told why and picks another key, as for
@@ -195,7 +232,7 @@ void TFrmHotKey::SaveHotKey()
 
 bool TFrmHotKey::RegisterKey(quint16 code)
 {
-    if (!FHotKey)
+    if (!FHotKey || !FHotKey->CanGrab())
         return false;
     // Release first, so a refused key leaves no hot key at all rather than
     // the old one.
@@ -205,6 +242,10 @@ bool TFrmHotKey::RegisterKey(quint16 code)
 
 void TFrmHotKey::BtnYesClick()
 {
+    if (!CanGrab()) {
+        done(QDialog::Accepted);
+        return;
+    }
     if (TypesText(GetHotKey())) {
         ShowMessageBox(Translate(windowTitle()),
                        Translate(QStringLiteral("글자나 숫자 키는 Shift, Ctrl 또는 Alt와 함께 "
@@ -225,6 +266,10 @@ void TFrmHotKey::BtnYesClick()
 
 void TFrmHotKey::BtnNoClick()
 {
+    if (!CanGrab()) {
+        done(QDialog::Rejected);
+        return;
+    }
     const quint16 stored = quint16(LoadHotKey());
     if (TypesText(stored) || !RegisterKey(stored)) {
         if (FHotKey)

@@ -24,7 +24,13 @@ public:
 
     // Grabs the stored key. When another program holds it, reports that and
     // shows the dialog modally at once so the user can pick another key.
+    // Where the desktop lets no program take a key, it says once (a desktop
+    // notification, until one was shown) how to bind the desktop's own
+    // shortcut instead, and opens nothing.
     void Initialize();
+
+    // What the dialog and the notice say where no key can be taken.
+    static QString DesktopShortcutText();
 
     // The key list's text of a shortcut code's key ("PrintScreen", "A", "F5",
     // "DEL", ...); empty for a key the list does not hold.
@@ -50,6 +56,9 @@ private:
     void BtnNoClick();
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
+
+    bool CanGrab() const { return !FHotKey || FHotKey->CanGrab(); }
+    void NoticeDesktopShortcut();
 
     std::unique_ptr<TGlobalHotKey> FHotKey;
     QGroupBox* GrpConfig;

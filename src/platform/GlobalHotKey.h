@@ -32,6 +32,12 @@ public:
     virtual bool Register(quint16 code) = 0;
     virtual void Unregister() = 0;
 
+    // False where the desktop lets no program take a key for itself (a
+    // Wayland session whose portal offers no global shortcuts): Register
+    // fails for every key there, and the desktop's own shortcut settings have
+    // to run "vorantuctl capture" instead.
+    virtual bool CanGrab() const { return true; }
+
 signals:
     void Activated();
 };

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QRegion>
 #include <QRgb>
+#include <memory>
 #include <optional>
 
 // The mouse cursor as the display shows it: its picture (premultiplied ARGB),
@@ -15,6 +16,32 @@ struct TCursorImage
     QImage Image;
     QPoint HotSpot;
     QPoint Position;
+};
+
+// A copy of part of the screen that the display server keeps and shows in a
+// window of this program, so that its pixels need not travel to the process
+// and back to be shown: at 4K that is 33 MB each way. Coordinates are pixels
+// of the snapshot from its top-left. Lives no longer than its TScreen and is
+// used on the user-interface thread only.
+class TScreenSnapshot
+{
+public:
+    virtual ~TScreenSnapshot() = default;
+
+    // Lets the native window `window`, not yet mapped and placed exactly over
+    // the snapshot, show it dimmed (every colour byte b as b x 0.6 rounded to
+    // nearest) wherever the server paints the window on its own, from the
+    // moment it is mapped. False when the window cannot show it (another pixel
+    // depth); the snapshot must not be used then.
+    virtual bool Attach(quintptr window) = 0;
+
+    // Draws `area` into the attached window: the snapshot itself inside
+    // `selection` and the dimmed snapshot elsewhere.
+    virtual void Show(const QRegion& area, const QRect& selection) = 0;
+
+    // Copies `rect` of the undimmed snapshot into `target` at (0, 0), under
+    // the same rules as TScreen::Grab.
+    virtual bool Read(const QRect& rect, QImage& target) = 0;
 };
 
 // Pixels of the whole virtual screen, in physical screen pixels (X11 root
@@ -44,6 +71,11 @@ public:
 
     // The colour of one screen pixel; nullopt outside the screen.
     virtual std::optional<QRgb> Pixel(const QPoint& position) = 0;
+
+    // Freezes the screen rectangle `rect` in the display server (parts on no
+    // monitor black, as Grab makes them); null where the display cannot keep
+    // one, and the caller grabs the pixels instead.
+    virtual std::unique_ptr<TScreenSnapshot> Snapshot(const QRect&) { return nullptr; }
 };
 
 // Sets the pixels of `target` (whose (0, 0) is the screen point

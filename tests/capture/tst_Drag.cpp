@@ -195,6 +195,76 @@ private slots:
         QCOMPARE(bitmap.convertToFormat(QImage::Format_RGB32), before);
     }
 
+    // The first frame, all dimmed, whether this program or the display
+    // server dims it: every value of every channel, read back from the screen.
+    void FirstFrameDimsEveryValueExactly()
+    {
+        QImage values(256, 4, QImage::Format_RGB32);
+        for (int y = 0; y < values.height(); ++y)
+            for (int x = 0; x < values.width(); ++x)
+                values.setPixel(x, y, qRgb(x, (x + 85 * (y + 1)) & 0xFF, 255 - x));
+        const QRect window(300, 200, values.width(), values.height());
+        TPictureWindow picture(window, values);
+        picture.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&picture));
+        QImage before(window.size(), QImage::Format_RGB32);
+        QTRY_VERIFY(FPlatform.Screen->Grab(window, before) && before == values);
+
+        QImage expected;
+        TDragPicture::DimOutside(values, QRect(), expected);
+        QImage shown(window.size(), QImage::Format_RGB32);
+        QImage bitmap;
+        QRect rect;
+        bool byServer = false;
+        RunOverlay(bitmap, rect, [&](TFrmDrag& drag) {
+            byServer = drag.ShownByServer();
+            // The frame is on screen once a corner reads dimmed.
+            const QPoint corner = window.topLeft() + QPoint(255, 3);
+            (void)QTest::qWaitFor(
+                [&] {
+                    return FPlatform.Screen->Pixel(corner) ==
+                           std::optional<QRgb>(expected.pixel(255, 3));
+                },
+                5000);
+            QVERIFY(FPlatform.Screen->Grab(window, shown));
+            Key("Escape");
+        });
+        // The test desktop is an X server, which can keep the frozen screen.
+        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            QVERIFY(byServer);
+        QCOMPARE(shown, expected);
+    }
+
+    // What the selection leaves when it shrinks goes back to dimmed; what
+    // it keeps stays as it was.
+    void ShrinkingTheSelectionDimsWhatItLeaves()
+    {
+        QImage white(400, 300, QImage::Format_RGB32);
+        white.fill(Qt::white);
+        TPictureWindow picture(QRect(400, 300, 400, 300), white);
+        picture.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&picture));
+        QTRY_COMPARE(FPlatform.Screen->Pixel({700, 500}), std::optional<QRgb>(qRgb(255, 255, 255)));
+
+        const auto red = [this](const QPoint& at) {
+            return qRed(FPlatform.Screen->Pixel(at).value_or(0));
+        };
+        int left = -1;
+        int kept = -1;
+        QImage bitmap;
+        QRect rect;
+        RunOverlay(bitmap, rect, [&](TFrmDrag&) {
+            Drag({420, 320}, {780, 580}, false);
+            QVERIFY(QTest::qWaitFor([&] { return red({700, 500}) == 255; }, 5000));
+            MovePointer({520, 420});
+            (void)QTest::qWaitFor([&] { return (left = red({700, 500})) == 153; }, 5000);
+            kept = red({470, 370});
+            Key("Escape");
+        });
+        QCOMPARE(left, 153);
+        QCOMPARE(kept, 255);
+    }
+
     void ClickWithoutMovementKeepsTheOverlay()
     {
         QImage bitmap(4, 4, QImage::Format_RGB32);

@@ -8,6 +8,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -40,6 +42,16 @@ void Choose(TFrmHotKey* dialog, const QString& key, bool shift, bool ctrl)
     keys->setCurrentIndex(keys->findText(key));
     dialog->findChild<QPushButton*>("BtnYes")->click();
 }
+
+// A desktop that lets no program take a key (a Wayland session without the
+// portal's global shortcuts).
+class TNoGrabHotKey : public TGlobalHotKey
+{
+public:
+    bool CanGrab() const override { return false; }
+    bool Register(quint16) override { return false; }
+    void Unregister() override {}
+};
 
 } // namespace
 
@@ -127,6 +139,43 @@ private slots:
         QCOMPARE(starts.count(), 0);
         PressKeys("ctrl+shift+a");
         QTRY_COMPARE(starts.count(), 1);
+    }
+
+    // Where no key can be taken there is nothing to complain about or pick:
+    // the start asks nothing, and the dialog explains the desktop's own
+    // shortcut and closes without a word, the stored key kept.
+    void WithoutGrabsTheDialogExplainsTheDesktopShortcut()
+    {
+        StoreHotKey(0x2C);
+        {
+            // The one-time notice goes to the desktop's shared notification
+            // daemon; its own test is on the Wayland desktop.
+            TConfig config(ProgramConfigPath);
+            WriteSetting(config, Setting::ShortcutNotice, true);
+        }
+        TFrmHotKey dialog(std::make_unique<TNoGrabHotKey>(), nullptr);
+        TBoxAnswer answer;
+        bool openedAtStart = false;
+        QTimer::singleShot(500, &dialog, [&] {
+            openedAtStart = dialog.isVisible();
+            if (openedAtStart)
+                dialog.done(QDialog::Rejected);
+        });
+        dialog.Initialize();
+        QTest::qWait(600);
+        QVERIFY(!openedAtStart);
+        QVERIFY(!dialog.RegisterKey(0x2C));
+
+        QVERIFY(!dialog.findChild<QGroupBox*>("GrpConfig")->isEnabled());
+        QCOMPARE(dialog.findChild<QLabel*>("LblHelp")->text(),
+                 Translate(TFrmHotKey::DesktopShortcutText()));
+        for (const char* button : {"BtnYes", "BtnNo"}) {
+            QTimer::singleShot(0, &dialog,
+                               [&] { dialog.findChild<QPushButton*>(button)->click(); });
+            dialog.exec();
+        }
+        QCOMPARE(answer.Count, 0);
+        QCOMPARE(StoredHotKey(), 0x2C);
     }
 
 private:

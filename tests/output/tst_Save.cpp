@@ -461,10 +461,14 @@ private slots:
     {
         QTest::addColumn<QImage>("picture");
         AddPictureRows(true);
-        // Deflated in many pieces on several threads; the joins, the
-        // combined checksum and the chunk boundaries all fall inside it.
+        // Deflated in pieces on several threads; the joins, the combined
+        // checksum and the chunk boundaries all fall inside it.
         QTest::newRow("1080p screenshot") << ScreenshotLike(1920, 1080);
-        QTest::newRow("wide noise, one row a piece") << Noise(180000, 3);
+        QTest::newRow("wide noise") << Noise(180000, 3);
+        // A join is written one way when the piece before it leaves fewer
+        // than three spare bits in its last byte and another way otherwise;
+        // the pieces of this one end both ways.
+        QTest::newRow("tall screenshot, many joins") << ScreenshotLike(200, 24000);
     }
 
     void Png()

@@ -5,7 +5,34 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QUrl>
+
+namespace {
+
+// A window of the program's kind (X11, on XWayland) that notes the input
+// it gets.
+class TInputWindow : public QWidget
+{
+public:
+    QList<QPoint> Presses; // global positions
+    QList<QPoint> Releases;
+    QString Typed;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        Presses << event->globalPosition().toPoint();
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        Releases << event->globalPosition().toPoint();
+    }
+    void keyPressEvent(QKeyEvent* event) override { Typed += event->text(); }
+};
+
+} // namespace
 
 // The Wayland desktop itself: what the compositor shows can be put there and
 // read back, and the Screenshot portal answers with that same picture. The
@@ -64,6 +91,32 @@ private slots:
         QVERIFY2(uri.isLocalFile(), qPrintable(uri.toString()));
         const QImage shot(uri.toLocalFile());
         QCOMPARE(TestWayland::DifferentPixels(shot, TestDesktop::Pattern(QSize(1920, 1080))), 0);
+    }
+
+    // The seat's pointer and keys reach X11 windows at the places the
+    // compositor and XWayland share (the output at 0,0 at scale 1).
+    void SeatInputReachesXWaylandWindows()
+    {
+        TInputWindow window;
+        window.setWindowTitle(QStringLiteral("input"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // sway tiles the window over the whole output; only then is its
+        // place final.
+        QTRY_COMPARE(window.geometry(), QRect(0, 0, 1920, 1080));
+        QVERIFY(TestWayland::Click(QPoint(500, 400)));
+        QTRY_COMPARE(window.Releases, QList<QPoint>{QPoint(500, 400)});
+        QCOMPARE(window.Presses, QList<QPoint>{QPoint(500, 400)});
+        QVERIFY(TestWayland::MovePointer(QPoint(1200, 700)));
+        QVERIFY(TestWayland::Press());
+        QVERIFY(TestWayland::Release());
+        QTRY_COMPARE(window.Releases.size(), 2);
+        QCOMPARE(window.Presses.last(), QPoint(1200, 700));
+        // The click gave the window the keyboard.
+        window.setFocusPolicy(Qt::StrongFocus);
+        QTRY_VERIFY(window.isActiveWindow());
+        QVERIFY(TestWayland::Key("a"));
+        QTRY_COMPARE(window.Typed, QStringLiteral("a"));
     }
 
 private:

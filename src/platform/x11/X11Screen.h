@@ -31,6 +31,7 @@ public:
     QPoint CursorPosition() const override;
     std::optional<TCursorImage> Cursor() const override;
     std::optional<QRgb> Pixel(const QPoint& position) override;
+    std::unique_ptr<TScreenSnapshot> Snapshot(const QRect& rect) override;
 
     // The transfer grabs use now; SharedMemory falls back to GetImage for
     // good once the server refuses a segment.
@@ -48,6 +49,7 @@ private:
         quint32 BlueMask = 0;
     };
     class TSharedSegment;
+    class TSnapshot;
 
     // The root's pixels of a rectangle inside the root, row after row
     // `Stride` bytes apart. Valid until the next fetch: they live in the
@@ -62,9 +64,13 @@ private:
     QRect RootBounds() const;
     QList<QRect> RandRMonitors() const;
     int Stride(int width) const;
-    std::optional<TPixels> Fetch(const QRect& rect);
-    std::optional<TPixels> FetchShared(const QRect& rect);
-    std::optional<TPixels> FetchImage(const QRect& rect) const;
+    // The visible part of the root: the monitors inside it, or all of it.
+    QRegion Shown() const;
+    // Fetch from `drawable` (the root unless given) at `rect` of it.
+    std::optional<TPixels> Fetch(const QRect& rect, xcb_drawable_t drawable = 0);
+    std::optional<TPixels> FetchShared(const QRect& rect, xcb_drawable_t drawable);
+    std::optional<TPixels> FetchImage(const QRect& rect, xcb_drawable_t drawable = 0) const;
+    bool NativeLayout() const;
     QRgb Convert(const uchar* pixel) const;
     void ConvertRows(const TPixels& pixels, const QSize& size, QImage& target,
                      const QPoint& at) const;
@@ -75,5 +81,8 @@ private:
     TTransfer FTransfer;
     bool FHasXFixes = false;
     bool FHasRandRMonitors = false;
+    // The RENDER picture format of the root's visual, looked up at the first
+    // snapshot; 0 when the server cannot render on it.
+    std::optional<quint32> FRenderFormat;
     std::unique_ptr<TSharedSegment> FSegment;
 };

@@ -1,0 +1,379 @@
+// Still captures on the Wayland desktop: the program on XWayland reads the
+// screen through the Screenshot portal, where an X11 grab shows black.
+
+#include "Desktop.h"
+#include "TestEnvironment.h"
+#include "Wayland.h"
+#include "platform/Instance.h"
+#include "platform/Platform.h"
+#include "platform/Session.h"
+#include "platform/wayland/Portal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QProcess>
+#include <QSettings>
+#include <QUrl>
+#include <future>
+
+namespace {
+
+const QString Screenshot = QStringLiteral("org.freedesktop.portal.Screenshot");
+const QSize ScreenSize(1920, 1080);
+
+void SetStored(const QString& name, const QVariant& value)
+{
+    QSettings settings(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Dastrane/Vorantu.conf",
+                       QSettings::IniFormat);
+    settings.setValue(name, value);
+}
+
+QString SocketFolder()
+{
+    return qEnvironmentVariable("XDG_RUNTIME_DIR") + "/vorantu";
+}
+
+QStringList Captures()
+{
+    return QDir(QDir::homePath() + "/Desktop").entryList({"*.png"}, QDir::Files, QDir::Name);
+}
+
+// The program as a user starts it on a Wayland session: nobody has chosen
+// Qt's platform for it.
+class TProgram
+{
+public:
+    explicit TProgram(const QProcessEnvironment& changes = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        for (const QString& name : changes.keys())
+            environment.insert(name, changes.value(name));
+        FProcess.setProcessEnvironment(environment);
+        FProcess.start(QStringLiteral(VORANTU_BINARY), {"/start"});
+    }
+    ~TProgram()
+    {
+        FProcess.terminate();
+        if (!FProcess.waitForFinished(5000)) {
+            FProcess.kill();
+            FProcess.waitForFinished(5000);
+        }
+    }
+    bool WaitListening()
+    {
+        return QTest::qWaitFor(
+            [] {
+                return QFile::exists(SocketFolder() + "/TFrmVorantu") &&
+                       SendCommand(SocketFolder(), "WM_USER 0\n", 2000);
+            },
+            20000);
+    }
+    // What the command-line client's "capture" sends; true once the
+    // capture handler has run (the reply comes after it).
+    bool Capture() const
+    {
+        return SendCommand(SocketFolder(), "WM_COPYDATA 1\n{\"command\":\"capture\"}", 30000)
+            .has_value();
+    }
+    QString Errors()
+    {
+        FErrors += QString::fromLocal8Bit(FProcess.readAllStandardError());
+        return FErrors;
+    }
+    QProcess FProcess;
+    QString FErrors;
+};
+
+QImage NewestCapture(const QStringList& before)
+{
+    QStringList now;
+    if (!QTest::qWaitFor([&] { return (now = Captures()).size() > before.size(); }, 20000))
+        return {};
+    const QString file = QDir::homePath() + "/Desktop/" + now.last();
+    QImage picture;
+    // The file may still be being written when it shows up.
+    (void)QTest::qWaitFor([&] { return picture.load(file); }, 5000);
+    return picture.convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+class TTestWaylandCapture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(IsWaylandSession(), "the Wayland test desktop's environment is missing");
+        QCOMPARE(TestWayland::OutputGeometry(), QRect(QPoint(0, 0), ScreenSize));
+        FBackground = std::make_unique<TestWayland::TBackground>(TestDesktop::Pattern(ScreenSize));
+        QVERIFY2(FBackground->Shown(), qPrintable(FBackground->Error()));
+    }
+
+    void init()
+    {
+        QFile::remove(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Dastrane/Vorantu.conf");
+        for (const QString& file : Captures())
+            QFile::remove(QDir::homePath() + "/Desktop/" + file);
+        // grim shows no cursor either; what the program adds for a pointer
+        // over no X11 window is not the point here.
+        SetStored("mouse", false);
+        SetStored("language", "en");
+        SetStored("notify", false);
+    }
+
+    void PortalRequests_data()
+    {
+        QTest::addColumn<QString>("interface");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QVariantList>("arguments");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("screenshot") << Screenshot << QStringLiteral("Screenshot")
+                                    << QVariantList{QString()} << int(TPortalOutcome::Success);
+        QTest::newRow("no interface")
+            << QStringLiteral("org.freedesktop.portal.NoSuchThing") << QStringLiteral("Do")
+            << QVariantList{QString()} << int(TPortalOutcome::NoInterface);
+        // The parent window must be a string: the portal rejects the call
+        // itself, and no Response ever comes.
+        QTest::newRow("bad arguments") << Screenshot << QStringLiteral("Screenshot")
+                                       << QVariantList{42} << int(TPortalOutcome::Refused);
+    }
+
+    void PortalRequests()
+    {
+        QFETCH(QString, interface);
+        QFETCH(QString, method);
+        QFETCH(QVariantList, arguments);
+        QFETCH(int, outcome);
+        const TPortalResult result = TPortalRequest::Call(
+            interface, method, arguments, {{QStringLiteral("interactive"), false}}, 10000);
+        QCOMPARE(int(result.Outcome), outcome);
+        QCOMPARE(result.Error.isEmpty(), result.Ok());
+        if (!result.Ok())
+            return;
+        const QUrl uri(result.Results.value(QStringLiteral("uri")).toString());
+        QVERIFY2(uri.isLocalFile(), qPrintable(uri.toString()));
+        QCOMPARE(TestWayland::DifferentPixels(QImage(uri.toLocalFile()),
+                                              TestDesktop::Pattern(ScreenSize)),
+                 0);
+    }
+
+    void PortalRequestAsynchronous()
+    {
+        // Finished comes from the event loop, never inside Start, so a caller
+        // may connect after starting.
+        TPortalRequest request;
+        request.Start(Screenshot, QStringLiteral("Screenshot"), {QString()},
+                      {{QStringLiteral("interactive"), false}}, 10000);
+        QSignalSpy finished(&request, &TPortalRequest::Finished);
+        QVERIFY(finished.wait(10000));
+        QVERIFY(finished.first().first().value<TPortalResult>().Ok());
+        QVERIFY(!finished.wait(300));
+        QVERIFY(TPortalRequest::HasInterface(Screenshot));
+        QVERIFY(!TPortalRequest::HasInterface(QStringLiteral("org.freedesktop.portal.Nope")));
+    }
+
+    void ScreenReadsThroughThePortal()
+    {
+        // This test program is an XWayland client in a Wayland session, as
+        // the program is: the loader gives it the portal's screen.
+        const TPlatform platform = LoadPlatform();
+        const QImage pattern = TestDesktop::Pattern(ScreenSize);
+        QCOMPARE(platform.Screen->Monitors(), QList<QRect>{QRect(QPoint(0, 0), ScreenSize)});
+        // Across the right edge: the part on no monitor is black.
+        const QRect rect(1900, 500, 40, 30);
+        QImage grabbed(rect.size(), QImage::Format_ARGB32);
+        grabbed.fill(Qt::transparent);
+        QVERIFY(platform.Screen->Grab(rect, grabbed));
+        QImage expected(rect.size(), QImage::Format_RGB32);
+        expected.fill(Qt::black);
+        QPainter(&expected).drawImage(0, 0, pattern.copy(QRect(1900, 500, 20, 30)));
+        QCOMPARE(grabbed, expected.convertToFormat(QImage::Format_ARGB32));
+        for (const QPoint& at : {QPoint(0, 0), QPoint(1919, 1079), QPoint(777, 333)})
+            QCOMPARE(platform.Screen->Pixel(at), std::optional<QRgb>(pattern.pixel(at)));
+        QCOMPARE(platform.Screen->Pixel(QPoint(1920, 0)), std::nullopt);
+    }
+
+    void FullScreenCaptureIsTheScreen()
+    {
+        TProgram program;
+        QVERIFY(program.WaitListening());
+        const QStringList before = Captures();
+        QVERIFY(program.Capture());
+        const QImage captured = NewestCapture(before);
+        QCOMPARE(captured.size(), ScreenSize);
+        // The program's own main window is on screen too, in both pictures.
+        QCOMPARE(TestWayland::DifferentPixels(captured, TestWayland::Grab()), 0);
+        QVERIFY2(!program.Errors().contains("portal"), qPrintable(program.Errors()));
+    }
+
+    void DragCaptureIsTheDraggedRectangle()
+    {
+        SetStored("area", 2);
+        TProgram program;
+        QVERIFY(program.WaitListening());
+        const QStringList before = Captures();
+        // The overlay is an X11 window: XTest inside XWayland drives it, the
+        // compositor's seat (swaymsg seat - cursor) never reached it here.
+        const QPoint from(301, 207);
+        const QPoint to(700, 480);
+        const QRect rect(from, to - QPoint(1, 1));
+        const QImage pattern = TestDesktop::Pattern(ScreenSize);
+        const auto pointer = [](const QString& action, const QPoint& at) {
+            TestDesktop::Xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
+            if (!action.isEmpty())
+                TestDesktop::Xdotool({action, "1"});
+        };
+        pointer({}, from);
+        // The reply comes once the overlay is done, so the trigger waits
+        // aside while the pointer drags.
+        std::future<bool> captured =
+            std::async(std::launch::async, [&program] { return program.Capture(); });
+        // The overlay dims the frozen picture once it is up.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return TestWayland::DifferentPixels(TestWayland::Grab(rect), pattern.copy(rect)) >
+                       0;
+            },
+            20000));
+        pointer("mousedown", from);
+        for (int step = 1; step < 4; ++step)
+            pointer({}, from + (to - from) * step / 4);
+        pointer("mouseup", to);
+        QVERIFY2(captured.get(), qPrintable(program.Errors()));
+        const QImage picture = NewestCapture(before);
+        QCOMPARE(picture.size(), rect.size());
+        QCOMPARE(TestWayland::DifferentPixels(picture, pattern.copy(rect)), 0);
+    }
+
+    void ActiveX11WindowIsCutFromTheScreen()
+    {
+        SetStored("area", 3);
+        TProgram program;
+        QVERIFY(program.WaitListening());
+        // The program's own main window (no tray here) is an X11 window the
+        // compositor focuses: X11 names it.
+        QRect frame;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                QProcess active;
+                active.start("xdotool", {"getactivewindow", "getwindowgeometry", "--shell"});
+                active.waitForFinished(5000);
+                const QString text = QString::fromUtf8(active.readAllStandardOutput());
+                const auto value = [&](const QString& name) {
+                    return text.section(name + "=", 1).section('\n', 0, 0).toInt();
+                };
+                frame = QRect(value("X"), value("Y"), value("WIDTH"), value("HEIGHT"));
+                return frame.width() > 100;
+            },
+            10000));
+        const QStringList before = Captures();
+        QVERIFY(program.Capture());
+        const QImage captured = NewestCapture(before);
+        QCOMPARE(captured.size(), frame.size());
+        QCOMPARE(TestWayland::DifferentPixels(captured, TestWayland::Grab(frame)), 0);
+    }
+
+    void NativeWindowIsNeverGuessed()
+    {
+        SetStored("area", 3);
+        TProgram program;
+        QVERIFY(program.WaitListening());
+        // A native Wayland window takes the focus: X11 cannot name it.
+        QProcess native;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("GDK_BACKEND", "wayland");
+        native.setProcessEnvironment(environment);
+        native.start("/usr/bin/python3",
+                     {"-c", "import sys, gi\n"
+                            "gi.require_version('Gtk', '3.0')\n"
+                            "from gi.repository import GLib, Gtk\n"
+                            "w = Gtk.Window(title='native')\n"
+                            "w.connect('map-event', lambda *a: print('mapped', flush=True))\n"
+                            "GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP,"
+                            " lambda *a: Gtk.main_quit())\n"
+                            "w.show_all()\n"
+                            "Gtk.main()\n"});
+        auto close = qScopeGuard([&] {
+            native.closeWriteChannel();
+            if (!native.waitForFinished(5000))
+                native.kill();
+        });
+        QVERIFY(native.waitForReadyRead(10000));
+        QVERIFY(QTest::qWaitFor(
+            [] {
+                QProcess active;
+                active.start("xdotool", {"getactivewindow"});
+                active.waitForFinished(5000);
+                return active.exitCode() != 0;
+            },
+            10000));
+
+        // This desktop's portal lets the user pick only through a helper
+        // it does not have: the program says so and writes nothing.
+        const QStringList before = Captures();
+        QVERIFY(program.Capture());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            program.Errors().contains("does not tell which window is active and its portal"),
+            10000);
+        QCOMPARE(program.Errors().count("choose what to capture yourself"), 1);
+        QCOMPARE(Captures(), before);
+    }
+
+    void WithoutPortalTheUserIsToldOnce()
+    {
+        // A session bus of its own with nothing on it: no portal answers.
+        QFile config(QDir::tempPath() + "/bus.conf");
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(
+            "<busconfig><type>session</type><listen>unix:tmpdir=" + QDir::tempPath().toUtf8() +
+            "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+            "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+            "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+        config.close();
+        QProcess bus;
+        bus.start("dbus-daemon",
+                  {"--config-file=" + config.fileName(), "--nofork", "--print-address"});
+        QVERIFY(bus.waitForReadyRead(10000));
+        const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+        auto stopBus = qScopeGuard([&] {
+            bus.terminate();
+            bus.waitForFinished(5000);
+        });
+
+        QProcessEnvironment changes;
+        changes.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        TProgram program(changes);
+        QVERIFY2(program.WaitListening(), qPrintable(program.Errors()));
+        const QString told = "The desktop portal cannot read the screen";
+        for (int capture = 0; capture < 2; ++capture) {
+            const QStringList before = Captures();
+            QVERIFY(program.Capture());
+            // What X11 sees: the program's own window, black elsewhere; the
+            // capture is still made.
+            const QImage captured = NewestCapture(before);
+            QCOMPARE(captured.size(), ScreenSize);
+            QCOMPARE(captured.pixel(5, 5), qRgb(0, 0, 0));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(program.Errors().count(told), 1, 5000);
+    }
+
+    void WithoutXWaylandTheProgramSaysWhy()
+    {
+        QProcessEnvironment changes;
+        changes.insert("DISPLAY", QString());
+        TProgram program(changes);
+        QVERIFY(program.FProcess.waitForFinished(10000));
+        QCOMPARE(program.FProcess.exitCode(), 1);
+        QVERIFY2(program.Errors().contains("no XWayland"), qPrintable(program.Errors()));
+    }
+
+private:
+    std::unique_ptr<TestWayland::TBackground> FBackground;
+};
+
+VORANTU_TEST_MAIN(TTestWaylandCapture)
+#include "tst_WaylandCapture.moc"
