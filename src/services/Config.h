@@ -106,15 +106,12 @@ inline constexpr TSetting<QString> ServiceUrl   {"service_url",  [] { return QSt
 inline constexpr TSetting<bool>    Notify       {"notify",        [] { return true; }};
 inline constexpr TSetting<int>     CaptureDelay {"capture_delay", [] { return 0; }, [](int v) { return v == 0 || v == 3 || v == 5 || v == 10; }};
 inline constexpr TSetting<QString> OcrLanguage  {"ocr_language",  [] { return QString(); }};
-<<<<<<< HEAD
-// What the desktop's screen-cast portal gave to skip asking the user which
-// monitor to share next time (Wayland sessions); empty: ask.
-inline constexpr TSetting<QString> ScreenCastToken {"screencast_token", [] { return QString(); }};
-=======
 // Whether a desktop notification has told the user once how to bind the
 // desktop's own shortcut, where the desktop lets no program take a key.
 inline constexpr TSetting<bool>    ShortcutNotice {"shortcut_notice", [] { return false; }};
->>>>>>> main
+// What the desktop's screen-cast portal gave to skip asking the user which
+// monitor to share next time (Wayland sessions); empty: ask.
+inline constexpr TSetting<QString> ScreenCastToken {"screencast_token", [] { return QString(); }};
 // clang-format on
 } // namespace Setting
 
