@@ -1,21 +1,25 @@
 // Text recognition as a capture to a TXT file does it: a fixed set of
 // rendered 1920x1080 screens of known English and Korean text, each
-// recognised with and without the three-fold enlargement. Reports the time
-// from the capture to the recognised text and the character error rate
-// (edit distance over the reference length, with every run of white space
-// counted as one space, and once more without any spaces).
-//   bench_ocr [SCREEN-NAME...]   (no names: every screen)
+// recognised as the program gives it to the engine, without enlargement and
+// with other enlargements. Reports the time from the capture to the
+// recognised text and the character error rate (edit distance over the
+// reference length, with every run of white space counted as one space, and
+// once more without any spaces).
+//   bench_ocr [--choices=program,no,3x,s2x] [SCREEN-NAME...]   (no names: every screen)
+#include "output/ocr/Enlarge.h"
 #include "output/ocr/RtOcr.h"
 #include "output/ocr/ScaleBox.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QStringList>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -40,10 +44,15 @@ struct TScreen
 // and of large text, in the fonts a Debian desktop shows these scripts in.
 const TScreen Screens[] = {
     {"english-16px", "en", "DejaVu Sans", 16, false},
+    {"english-10px", "en", "DejaVu Sans", 10, false},
     {"english-12px", "en", "DejaVu Sans", 12, false},
+    {"english-14px", "en", "DejaVu Sans", 14, false},
     {"english-grey", "en", "DejaVu Sans", 11, false, qRgb(90, 90, 90), qRgb(236, 236, 232)},
     {"english-24px", "en", "DejaVu Sans", 24, false},
     {"korean-16px", "ko", "Noto Sans CJK KR", 16, true},
+    {"korean-10px", "ko", "Noto Sans CJK KR", 10, true},
+    {"korean-12px", "ko", "Noto Sans CJK KR", 12, true},
+    {"korean-14px", "ko", "Noto Sans CJK KR", 14, true},
     {"korean-24px", "ko", "Noto Sans CJK KR", 24, true},
     // Two short lines, of which the page layout once dropped the first.
     {"korean-2lines", "ko", "Noto Sans CJK KR", 32, true, qRgb(25, 25, 25), qRgb(255, 255, 255),
@@ -188,19 +197,60 @@ bool Recognize(TRtOcr& ocr, const RtOcr::TLanguage& language, const QImage& pict
     return result.Status == RtOcr::stCompleted;
 }
 
+// The resident memory of this process in megabytes: what the kept engines
+// and their models hold shows in it.
+double ResidentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
+
+// What the engine is given of a capture: "program" as the program does it,
+// "no" the capture itself, "Nx" the box enlargement by N (repeated pixels),
+// "sNx" a smooth (bilinear) enlargement by N.
+QImage Enlarged(const QImage& capture, const QString& choice, const QString& script)
+{
+    if (choice == QLatin1String("program"))
+        return PictureForRecognition(capture, script, TRtOcr::MaxImageDimension());
+    const bool smooth = choice.startsWith(QLatin1Char('s'));
+    const int factor = choice.mid(smooth ? 1 : 0).chopped(1).toInt();
+    if (factor < 2)
+        return capture;
+    if (!smooth)
+        return ScaleBox(capture, capture.width() * factor, capture.height() * factor);
+    QImage picture =
+        capture.scaled(capture.size() * factor, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    picture.setDotsPerMeterX(capture.dotsPerMeterX() * factor);
+    picture.setDotsPerMeterY(capture.dotsPerMeterY() * factor);
+    return picture;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const QStringList wanted = app.arguments().mid(1);
+    QStringList wanted = app.arguments().mid(1);
+    QStringList choices = {QStringLiteral("program"), QStringLiteral("no"), QStringLiteral("3x")};
+    for (const QString& arg : QStringList(wanted)) {
+        if (arg.startsWith(QLatin1String("--choices="))) {
+            choices = arg.mid(10).split(QLatin1Char(','), Qt::SkipEmptyParts);
+            wanted.removeAll(arg);
+        }
+    }
     const RtOcr::TLanguages languages = TRtOcr::AvailableLanguages();
     TRtOcr ocr;
     int status = 0;
     QString loadedTag;
-    std::printf("%-14s %-9s %9s %9s %8s %7s %12s %7s\n", "screen", "enlarged", "enlarge", "to text",
-                "chars", "CER", "w/o spaces", "exact");
+    std::printf("%-14s %-9s %9s %9s %8s %7s %12s %7s %9s\n", "screen", "enlarged", "enlarge",
+                "to text", "chars", "CER", "w/o spaces", "exact", "resident");
+    std::printf("%-14s resident %.1f MB before the first recognition\n", "", ResidentMb());
     for (const TScreen& screen : Screens) {
         if (!wanted.isEmpty() && !wanted.contains(QString::fromLatin1(screen.Name)))
             continue;
@@ -216,6 +266,7 @@ int main(int argc, char* argv[])
         QStringList lines;
         const QImage capture = Render(screen, lines);
         const QString reference = Normalized(lines.join(QLatin1Char('\n')));
+        std::printf("%-14s text height %d px\n", screen.Name, TextHeight(capture));
         if (loadedTag != language->LanguageTag) {
             // The model loads on first use; that is paid once, not per capture.
             QImage tiny(64, 32, QImage::Format_RGB32);
@@ -228,14 +279,17 @@ int main(int argc, char* argv[])
                         load.elapsed());
             loadedTag = language->LanguageTag;
         }
-        for (const bool enlarge : {false, true}) {
+        for (const QString& choice : std::as_const(choices)) {
             QElapsedTimer clock;
             clock.start();
-            const QImage picture = enlarge ? ScaleBox3x(capture) : capture;
+            const QImage picture = Enlarged(capture, choice, language->Script);
+            QByteArray label = choice.toUtf8();
+            if (choice == QLatin1String("program"))
+                label = picture.size() == capture.size() ? "prog:no" : "prog:2x";
             const qint64 enlargeMs = clock.elapsed();
             RtOcr::TResult result;
             if (!Recognize(ocr, *language, picture, result)) {
-                std::printf("%-14s %-9s recognition failed\n", screen.Name, enlarge ? "3x" : "no");
+                std::printf("%-14s %-9s recognition failed\n", screen.Name, label.constData());
                 status = 1;
                 continue;
             }
@@ -246,14 +300,26 @@ int main(int argc, char* argv[])
             int lost = 0;
             for (const QString& line : std::as_const(lines))
                 lost += WithoutSpaces(text).contains(WithoutSpaces(line)) ? 0 : 1;
-            std::printf("%-14s %-9s %6lld ms %6lld ms %8lld %6.2f%% %11.2f%% %3lld/%lld\n",
-                        screen.Name, enlarge ? "3x" : "no", enlargeMs, totalMs,
+            std::printf("%-14s %-9s %6lld ms %6lld ms %8lld %6.2f%% %11.2f%% %3lld/%lld %6.1f MB\n",
+                        screen.Name, label.constData(), enlargeMs, totalMs,
                         static_cast<long long>(reference.size()), ErrorRate(reference, text),
                         ErrorRate(WithoutSpaces(reference), WithoutSpaces(text)),
                         static_cast<long long>(lines.size() - lost),
-                        static_cast<long long>(lines.size()));
+                        static_cast<long long>(lines.size()), ResidentMb());
             std::fflush(stdout);
         }
+    }
+    // What stays of it once the component has dropped its engines.
+    if (ocr.EngineLoaded()) {
+        ocr.SetEngineKeepTime(0);
+        QImage tiny(64, 32, QImage::Format_RGB32);
+        tiny.fill(Qt::white);
+        RtOcr::TResult ignored;
+        Recognize(ocr, languages.first(), tiny, ignored);
+        QEventLoop loop;
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        loop.exec();
+        std::printf("%-14s resident %.1f MB once the engines were dropped\n", "", ResidentMb());
     }
     return status;
 }

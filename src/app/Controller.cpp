@@ -13,7 +13,7 @@
 #include "output/Floating.h"
 #include "output/Save.h"
 #include "output/Upload.h"
-#include "output/ocr/ScaleBox.h"
+#include "output/ocr/Enlarge.h"
 #include "platform/Platform.h"
 #include "services/Config.h"
 #include "services/MessageBox.h"
@@ -155,26 +155,21 @@ void TController::AreaClosed()
 
 void TController::BitmapToTXTFile(const QImage& bitmap, TBusy busy)
 {
-    // The engine reads screen-sized letters poorly, so it gets the capture
-    // three times larger, or as large as it accepts. Enlarging a full screen
-    // takes a few hundred milliseconds: off the user-interface thread.
-    const int limit = TRtOcr::MaxImageDimension();
-    const int longest = qMax(bitmap.width(), bitmap.height());
-    QImage enlarged;
-    Wait([&] {
-        if (longest * 3 <= limit)
-            enlarged = ScaleBox3x(bitmap);
-        else if (longest > 0)
-            enlarged = ScaleBox(bitmap, int(qint64(bitmap.width()) * limit / longest),
-                                int(qint64(bitmap.height()) * limit / longest));
-    });
-    FRtOcr->SetPicture(enlarged.isNull() ? bitmap : enlarged);
     const RtOcr::TLanguages& languages = FControls.Languages;
     int index = FControls.ChkOCR_lang->currentIndex();
     if (index < 0 || index >= languages.size())
         index = 0;
     if (languages.isEmpty())
         throw RtOcr::ERtOcrError(QStringLiteral("Language not available"));
+    // The engine reads small letters poorly, so it gets them enlarged; large
+    // ones it reads as well without, in a fraction of the time. Enlarging a
+    // full screen takes tens of milliseconds: off the user-interface thread.
+    QImage picture;
+    Wait([&] {
+        picture =
+            PictureForRecognition(bitmap, languages[index].Script, TRtOcr::MaxImageDimension());
+    });
+    FRtOcr->SetPicture(picture);
     // The recognition finishes later on its own; the controller stays busy
     // until its completion has run, or until the job is dropped unrun.
     FRtOcr->Recognize(languages[index], [this, busy](const RtOcr::TResult& result) {

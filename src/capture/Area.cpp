@@ -3,6 +3,7 @@
 #include "capture/Size.h"
 #include "platform/NativeWindow.h"
 #include "platform/ScreenScale.h"
+#include "platform/Session.h"
 #include "services/Config.h"
 #include "services/Translate.h"
 
@@ -39,6 +40,9 @@ public:
     }
     QColor Pen = Qt::red;
     QColor Brush = Qt::red;
+    // Where the window is see-through, the hole in these coordinates: it is
+    // painted fully transparent instead of being cut away.
+    QRegion Hole;
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -46,6 +50,11 @@ protected:
         QPainter painter(this);
         painter.fillRect(rect(), Pen);
         painter.fillRect(rect().adjusted(1, 1, -1, -1), Brush);
+        if (!Hole.isEmpty()) {
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            for (const QRect& part : Hole)
+                painter.fillRect(part, Qt::transparent);
+        }
     }
 };
 
@@ -58,10 +67,25 @@ QWidget* NewPanel(QWidget* parent, const char* name)
 
 } // namespace
 
-TFrmArea::TFrmArea(TFrmSize& size, TAreaOwner& owner)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      FSize(size), FOwner(owner)
+namespace {
+
+Qt::WindowFlags AreaWindowFlags(bool seeThrough)
 {
+    const Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+    // A compositor that tiles or centres managed X11 windows (sway centres
+    // even floating ones at every resize) would put the hole elsewhere than
+    // the program says; unmanaged, the window lies where it is put.
+    return seeThrough ? flags | Qt::BypassWindowManagerHint : flags;
+}
+
+} // namespace
+
+TFrmArea::TFrmArea(TFrmSize& size, TAreaOwner& owner)
+    : QWidget(nullptr, AreaWindowFlags(IsWaylandSession())), FSize(size), FOwner(owner),
+      FSeeThrough(IsWaylandSession())
+{
+    if (FSeeThrough)
+        setAttribute(Qt::WA_TranslucentBackground);
     setObjectName(QStringLiteral("TFrmArea"));
     setWindowTitle(QStringLiteral("영역지정 - Vorantu"));
     setFocusPolicy(Qt::StrongFocus);
@@ -156,7 +180,7 @@ TFrmArea::TFrmArea(TFrmSize& size, TAreaOwner& owner)
     QPalette red = palette();
     red.setColor(QPalette::Window, AreaColor);
     setPalette(red);
-    setAutoFillBackground(true);
+    setAutoFillBackground(!FSeeThrough);
 }
 
 TFrmArea::~TFrmArea()
@@ -353,7 +377,14 @@ void TFrmArea::FormResize()
     const QRect outer = Outer();
     QRegion shape(0, 0, outer.width(), outer.height());
     shape -= QRegion(interior.translated(-outer.topLeft()));
-    SetWindowShape(this, shape);
+    if (FSeeThrough) {
+        auto* back = static_cast<TShape*>(ShpBack);
+        back->Hole = LocalFromPhysical(this, interior.translated(-outer.topLeft()))
+                         .translated(-ShpBack->pos());
+        SetWindowInputShape(this, shape);
+    } else {
+        SetWindowShape(this, shape);
+    }
     update();
     ScheduleStore();
 }
@@ -516,20 +547,75 @@ Qt::Edges TFrmArea::BorderEdges(const QPoint& position, bool* caption) const
     return edges;
 }
 
+void TFrmArea::StartDrag(Qt::Edges edges, const QPointF& global)
+{
+    if (!FSeeThrough) {
+        if (edges == Qt::Edges())
+            windowHandle()->startSystemMove();
+        else
+            windowHandle()->startSystemResize(edges);
+        return;
+    }
+    // No window manager moves an unmanaged window: the program follows the
+    // pointer itself until the button is let go.
+    FDragging = true;
+    FDragEdges = edges;
+    FDragFrom = global;
+    FDragOuter = Outer();
+    grabMouse();
+}
+
+void TFrmArea::DragTo(const QPointF& global)
+{
+    const QPointF delta = (global - FDragFrom) * Ratio();
+    const int dx = qRound(delta.x());
+    const int dy = qRound(delta.y());
+    if (FDragEdges == Qt::Edges()) {
+        Place(FDragOuter.translated(dx, dy));
+        return;
+    }
+    // The edges opposite the dragged ones stay put, also at the smallest size.
+    const int border = PhysicalBorder();
+    const int minWidth = 2 * border + 2;
+    const int minHeight = PhysicalHeader() + 2 * border + 2;
+    QRect outer = FDragOuter;
+    if (FDragEdges & Qt::LeftEdge)
+        outer.setLeft(qMin(outer.left() + dx, outer.right() + 1 - minWidth));
+    if (FDragEdges & Qt::RightEdge)
+        outer.setRight(qMax(outer.right() + dx, outer.left() + minWidth - 1));
+    if (FDragEdges & Qt::TopEdge)
+        outer.setTop(qMin(outer.top() + dy, outer.bottom() + 1 - minHeight));
+    if (FDragEdges & Qt::BottomEdge)
+        outer.setBottom(qMax(outer.bottom() + dy, outer.top() + minHeight - 1));
+    Place(outer);
+}
+
 void TFrmArea::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || FOwner.IsRecording() || !windowHandle())
         return;
     bool caption = false;
     const Qt::Edges edges = BorderEdges(event->position().toPoint(), &caption);
-    if (caption)
-        windowHandle()->startSystemMove();
-    else
-        windowHandle()->startSystemResize(edges);
+    StartDrag(caption ? Qt::Edges() : edges, event->globalPosition());
+}
+
+void TFrmArea::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (FDragging && event->button() == Qt::LeftButton) {
+        FDragging = false;
+        releaseMouse();
+        ScheduleStore();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
 }
 
 void TFrmArea::mouseMoveEvent(QMouseEvent* event)
 {
+    if (FDragging) {
+        DragTo(event->globalPosition());
+        return;
+    }
     if (FOwner.IsRecording()) {
         unsetCursor();
         return;
@@ -586,7 +672,7 @@ bool TFrmArea::eventFilter(QObject* watched, QEvent* event)
         // The header always drags the window, also while recording.
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && windowHandle()) {
-            windowHandle()->startSystemMove();
+            StartDrag(Qt::Edges(), mouse->globalPosition());
             return true;
         }
     } else if (event->type() == QEvent::ContextMenu) {

@@ -84,6 +84,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     bool event(QEvent* event) override;
 
@@ -107,6 +108,10 @@ private:
     // The window manager's move or resize for a press on the border; none
     // while recording.
     Qt::Edges BorderEdges(const QPoint& position, bool* caption) const;
+    // A move (no edges) or resize by the pointer from the global position
+    // `global` (Qt's units), and its course.
+    void StartDrag(Qt::Edges edges, const QPointF& global);
+    void DragTo(const QPointF& global);
 
     TFrmSize& FSize;
     TAreaOwner& FOwner;
@@ -129,6 +134,14 @@ private:
     // resizes the window; they are written once the burst is over.
     QTimer* FStoreTimer;
 
+    // A Wayland session: the hole is made of transparent pixels and passes
+    // clicks through an input shape, and the window is unmanaged, so moves
+    // and resizes by the pointer are the program's own.
+    const bool FSeeThrough;
+    bool FDragging = false;
+    Qt::Edges FDragEdges;
+    QPointF FDragFrom;
+    QRect FDragOuter;
     bool FPositionChecked = false;
     // Shown and checked: from now on moves and resizes are the user's.
     bool FPlaced = false;

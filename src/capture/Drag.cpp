@@ -203,10 +203,7 @@ void TFrmDrag::paintEvent(QPaintEvent* event)
     const QRect overlay(QPoint(0, 0), FBounds.size());
     const QRegion area = PhysicalFromLocal(this, event->region()) & overlay;
     if (FSnapshot) {
-        // The server paints what it exposes with the dimmed background by
-        // itself; only the selection and what a move changed are drawn.
-        FSnapshot->Show(area & (FUndrawn + FShownSelection), FShownSelection);
-        FUndrawn -= area;
+        FSnapshot->Show(area, FShownSelection);
         return;
     }
     QPainter painter(this);
@@ -225,7 +222,6 @@ void TFrmDrag::DrawSelection(bool rebuild)
         const QRect clipped = FCaptureRect & QRect(QPoint(0, 0), FBounds.size());
         changed = QRegion(FShownSelection).xored(QRegion(clipped));
         FShownSelection = clipped;
-        FUndrawn += changed;
     } else {
         changed = FPicture.Select(FCaptureRect);
     }

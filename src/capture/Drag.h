@@ -126,7 +126,6 @@ private:
     // the picture is grabbed and painted from here.
     std::unique_ptr<TScreenSnapshot> FSnapshot;
     QRect FShownSelection; // the selection the server shows, clipped to the overlay
-    QRegion FUndrawn;      // changed by the selection and not drawn since
     TDragPicture FPicture;
     QImage* FBitmap = nullptr;
     QRect* FRect = nullptr;

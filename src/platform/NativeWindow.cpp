@@ -77,6 +77,11 @@ void SetWindowShape(QWidget* window, const QRegion& shape)
         window->setMask(LocalFromPhysical(window, shape));
 }
 
+bool SetWindowInputShape(QWidget* window, const QRegion& shape)
+{
+    return window->internalWinId() && Native().SetInputShape(window, shape);
+}
+
 QRect WorkArea(const QScreen* screen)
 {
     if (!screen)

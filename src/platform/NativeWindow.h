@@ -28,6 +28,9 @@ public:
     virtual bool Place(QWidget* window, const QRect& physical) = 0;
     // Cuts `window` to `shape` (window-local); false when it cannot.
     virtual bool SetShape(QWidget* window, const QRegion& shape) = 0;
+    // Lets pointer input reach `window` only inside `shape` (window-local),
+    // leaving what is drawn alone; false when it cannot.
+    virtual bool SetInputShape(QWidget*, const QRegion&) { return false; }
     // What panels and docks keep along the root's edges, one rectangle per
     // strut; nullopt when the platform has no such notion.
     virtual std::optional<QList<QRect>> Struts() = 0;
@@ -76,6 +79,12 @@ QRect WindowRectOnScreen(const QWidget* window);
 // exactly; elsewhere, or before a native window exists, Qt's mask in its
 // own units stands in (set the shape again once the window shows).
 void SetWindowShape(QWidget* window, const QRegion& shape);
+
+// Lets the pointer reach `window` only inside `shape` (physical pixels from
+// its top-left); outside it clicks go to whatever lies below, while what is
+// drawn stays as painted. For a translucent window whose see-through parts
+// must also pass clicks. False where the platform cannot (nothing changes).
+bool SetWindowInputShape(QWidget* window, const QRegion& shape);
 
 // The work area of `screen` in Qt's units: the screen less what panels and
 // docks keep along its edges. Qt reads the window manager's one work area

@@ -9,6 +9,26 @@
 
 using namespace TestDesktop;
 
+namespace {
+
+// The real screen as a display that cannot keep a frozen copy itself: the
+// overlay then grabs the picture and paints it from the program.
+class TGrabbedOnly : public TScreen
+{
+public:
+    explicit TGrabbedOnly(TScreen& screen) : FScreen(screen) {}
+    QList<QRect> Monitors() const override { return FScreen.Monitors(); }
+    bool Grab(const QRect& rect, QImage& target) override { return FScreen.Grab(rect, target); }
+    QPoint CursorPosition() const override { return FScreen.CursorPosition(); }
+    std::optional<TCursorImage> Cursor() const override { return FScreen.Cursor(); }
+    std::optional<QRgb> Pixel(const QPoint& position) override { return FScreen.Pixel(position); }
+
+private:
+    TScreen& FScreen;
+};
+
+} // namespace
+
 class TTestDrag : public QObject
 {
     Q_OBJECT
@@ -16,10 +36,13 @@ private:
     TPlatform FPlatform;
 
     // Runs the overlay modally while `script` plays the user's part; returns
-    // what exec() returned.
-    int RunOverlay(QImage& bitmap, QRect& rect, const std::function<void(TFrmDrag&)>& script)
+    // what exec() returned. Unless `byServer`, the overlay works on a screen
+    // that cannot keep a frozen copy in the display server.
+    int RunOverlay(QImage& bitmap, QRect& rect, const std::function<void(TFrmDrag&)>& script,
+                   bool byServer = true)
     {
-        TFrmDrag drag(*FPlatform.Screen);
+        TGrabbedOnly grabbed(*FPlatform.Screen);
+        TFrmDrag drag(byServer ? *FPlatform.Screen : static_cast<TScreen&>(grabbed));
         drag.Capture(bitmap, rect);
         QTimer::singleShot(0, &drag, [&drag, &script] {
             if (!QTest::qWaitFor([&drag] { return drag.isActiveWindow(); }, 3000))
@@ -148,12 +171,16 @@ private slots:
         QTest::addColumn<QPoint>("from");
         QTest::addColumn<QPoint>("to");
         QTest::addColumn<QRect>("rect");
+        QTest::addColumn<bool>("byServer");
         QTest::newRow("second monitor, dragged up-left")
             << QRect(2000, 80, 500, 400) << QPoint(1920 + 500, 400) << QPoint(1920 + 100, 100)
-            << QRect(2020, 100, 400, 300);
+            << QRect(2020, 100, 400, 300) << true;
         QTest::newRow("across the monitor boundary")
             << QRect(1700, 500, 500, 300) << QPoint(1750, 550) << QPoint(2100, 700)
-            << QRect(1750, 550, 350, 150);
+            << QRect(1750, 550, 350, 150) << true;
+        QTest::newRow("across the monitor boundary, grabbed")
+            << QRect(1700, 500, 500, 300) << QPoint(1750, 550) << QPoint(2100, 700)
+            << QRect(1750, 550, 350, 150) << false;
     }
     void DragDeliversThePlace()
     {
@@ -161,6 +188,7 @@ private slots:
         QFETCH(QPoint, from);
         QFETCH(QPoint, to);
         QFETCH(QRect, rect);
+        QFETCH(bool, byServer);
         TPictureWindow picture(window);
         picture.show();
         QVERIFY(QTest::qWaitForWindowExposed(&picture));
@@ -174,20 +202,23 @@ private slots:
         QImage bitmap;
         QRect result;
         int whileDragging = -1;
-        const int code = RunOverlay(bitmap, result, [&](TFrmDrag& drag) {
-            Drag(from, to, false);
-            // The dimming is painted after the last motion; the value is checked below.
-            (void)QTest::qWaitFor(
-                [&] {
-                    whileDragging = qRed(FPlatform.Screen->Pixel(white).value_or(0));
-                    return whileDragging == 153;
-                },
-                5000);
-            Shot(*FPlatform.Screen,
-                 QStringLiteral("drag %1 %2").arg(QTest::currentDataTag(), ScaleName()));
-            QVERIFY(drag.isVisible());
-            Xdotool({"mouseup", "1"});
-        });
+        const int code = RunOverlay(
+            bitmap, result,
+            [&](TFrmDrag& drag) {
+                Drag(from, to, false);
+                // The dimming is painted after the last motion; the value is checked below.
+                (void)QTest::qWaitFor(
+                    [&] {
+                        whileDragging = qRed(FPlatform.Screen->Pixel(white).value_or(0));
+                        return whileDragging == 153;
+                    },
+                    5000);
+                Shot(*FPlatform.Screen,
+                     QStringLiteral("drag %1 %2").arg(QTest::currentDataTag(), ScaleName()));
+                QVERIFY(drag.isVisible());
+                Xdotool({"mouseup", "1"});
+            },
+            byServer);
         QCOMPARE(whileDragging, 153);
         QCOMPARE(code, int(QDialog::Accepted));
         QCOMPARE(result, rect);
@@ -197,8 +228,15 @@ private slots:
 
     // The first frame, all dimmed, whether this program or the display
     // server dims it: every value of every channel, read back from the screen.
+    void FirstFrameDimsEveryValueExactly_data()
+    {
+        QTest::addColumn<bool>("byServer");
+        QTest::newRow("by the server") << true;
+        QTest::newRow("grabbed") << false;
+    }
     void FirstFrameDimsEveryValueExactly()
     {
+        QFETCH(bool, byServer);
         QImage values(256, 4, QImage::Format_RGB32);
         for (int y = 0; y < values.height(); ++y)
             for (int x = 0; x < values.width(); ++x)
@@ -215,23 +253,26 @@ private slots:
         QImage shown(window.size(), QImage::Format_RGB32);
         QImage bitmap;
         QRect rect;
-        bool byServer = false;
-        RunOverlay(bitmap, rect, [&](TFrmDrag& drag) {
-            byServer = drag.ShownByServer();
-            // The frame is on screen once a corner reads dimmed.
-            const QPoint corner = window.topLeft() + QPoint(255, 3);
-            (void)QTest::qWaitFor(
-                [&] {
-                    return FPlatform.Screen->Pixel(corner) ==
-                           std::optional<QRgb>(expected.pixel(255, 3));
-                },
-                5000);
-            QVERIFY(FPlatform.Screen->Grab(window, shown));
-            Key("Escape");
-        });
+        bool shownByServer = false;
+        RunOverlay(
+            bitmap, rect,
+            [&](TFrmDrag& drag) {
+                shownByServer = drag.ShownByServer();
+                // The frame is on screen once a corner reads dimmed.
+                const QPoint corner = window.topLeft() + QPoint(255, 3);
+                (void)QTest::qWaitFor(
+                    [&] {
+                        return FPlatform.Screen->Pixel(corner) ==
+                               std::optional<QRgb>(expected.pixel(255, 3));
+                    },
+                    5000);
+                QVERIFY(FPlatform.Screen->Grab(window, shown));
+                Key("Escape");
+            },
+            byServer);
         // The test desktop is an X server, which can keep the frozen screen.
         if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-            QVERIFY(byServer);
+            QCOMPARE(shownByServer, byServer);
         QCOMPARE(shown, expected);
     }
 

@@ -469,6 +469,8 @@ private slots:
         // than three spare bits in its last byte and another way otherwise;
         // the pieces of this one end both ways.
         QTest::newRow("tall screenshot, many joins") << ScreenshotLike(200, 24000);
+        // Noise is stored rather than compressed: a join after a stored block.
+        QTest::newRow("noise, two pieces") << Noise(1000, 1500);
     }
 
     void Png()

@@ -2,6 +2,7 @@
 #include "platform/EffectSound.h"
 #include "platform/NativeWindow.h"
 #include "platform/Platform.h"
+#include "platform/Session.h"
 #include "platform/null/NullPlatform.h"
 
 #include <QElapsedTimer>
@@ -50,6 +51,63 @@ private slots:
         const std::unique_ptr<TGlobalHotKey> hotKey = platform.CreateHotKey(&owner);
         QVERIFY(dynamic_cast<TNullGlobalHotKey*>(hotKey.get()));
         QCOMPARE(hotKey->parent(), &owner);
+    }
+
+    void QtPlatformForTheSession_data()
+    {
+        QTest::addColumn<QString>("wayland");
+        QTest::addColumn<QString>("sessionType");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("choice");
+        const QString none;
+        QTest::newRow("X11 session")
+            << none << "x11"
+            << ":0" << none << QStringList() << int(TQtPlatformChoice::AsIs);
+        QTest::newRow("Wayland with XWayland")
+            << "wayland-0" << none << ":1" << none << QStringList() << int(TQtPlatformChoice::Xcb);
+        QTest::newRow("Wayland by session type only")
+            << none << "wayland"
+            << ":1" << none << QStringList() << int(TQtPlatformChoice::Xcb);
+        QTest::newRow("Wayland without XWayland")
+            << "wayland-0" << none << none << none << QStringList()
+            << int(TQtPlatformChoice::NoXWayland);
+        QTest::newRow("the user chose by variable")
+            << "wayland-0" << none << none << "wayland" << QStringList()
+            << int(TQtPlatformChoice::AsIs);
+        QTest::newRow("the user chose by argument")
+            << "wayland-0" << none << none << none << QStringList{"-platform", "wayland"}
+            << int(TQtPlatformChoice::AsIs);
+    }
+
+    void QtPlatformForTheSession()
+    {
+        QFETCH(QString, wayland);
+        QFETCH(QString, sessionType);
+        QFETCH(QString, display);
+        QFETCH(QString, chosen);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, choice);
+        const QByteArrayList names{"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "DISPLAY",
+                                   "QT_QPA_PLATFORM"};
+        QList<QByteArray> saved;
+        for (const QByteArray& name : names)
+            saved.append(qgetenv(name.constData()));
+        auto restore = qScopeGuard([&] {
+            for (int i = 0; i < names.size(); ++i)
+                qputenv(names[i].constData(), saved[i]);
+        });
+        const QStringList values{wayland, sessionType, display, chosen};
+        for (int i = 0; i < names.size(); ++i)
+            qputenv(names[i].constData(), values[i].toUtf8());
+        QByteArrayList storage{"vorantu"};
+        for (const QString& argument : arguments)
+            storage.append(argument.toUtf8());
+        std::vector<char*> argv;
+        for (QByteArray& argument : storage)
+            argv.push_back(argument.data());
+        QCOMPARE(int(ChooseQtPlatform(int(argv.size()), argv.data())), choice);
     }
 
     void WorkAreaTakesEachPanelsEdge_data()

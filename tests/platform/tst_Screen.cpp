@@ -3,6 +3,7 @@
 #include "platform/x11/X11Screen.h"
 #include "platform/x11/Xcb.h"
 
+#include <QFile>
 #include <QPainter>
 #include <QProcess>
 #include <QWidget>
@@ -96,12 +97,16 @@ private slots:
     void OffScreenIsBlack_data()
     {
         QTest::addColumn<TX11Screen::TTransfer>("transfer");
-        QTest::newRow("shared memory") << TX11Screen::TTransfer::SharedMemory;
-        QTest::newRow("get image") << TX11Screen::TTransfer::GetImage;
+        QTest::addColumn<bool>("snapshot");
+        QTest::newRow("shared memory") << TX11Screen::TTransfer::SharedMemory << false;
+        QTest::newRow("get image") << TX11Screen::TTransfer::GetImage << false;
+        // Frozen in the server and read back from there.
+        QTest::newRow("snapshot") << TX11Screen::TTransfer::SharedMemory << true;
     }
     void OffScreenIsBlack()
     {
         QFETCH(TX11Screen::TTransfer, transfer);
+        QFETCH(bool, snapshot);
         // The root is 3200 x 1080 and the right monitor 1024 high: this
         // window's lower right corner hangs past the root, and its lower
         // part lies in the root below that monitor, where nothing shows.
@@ -109,13 +114,18 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         TX11Screen screen(QtXcbConnection(), transfer);
+        const auto grab = [&](const QRect& rect, QImage& target) {
+            if (!snapshot)
+                return screen.Grab(rect, target);
+            const std::unique_ptr<TScreenSnapshot> frozen = screen.Snapshot(rect);
+            return frozen && frozen->Read(QRect(QPoint(0, 0), rect.size()), target);
+        };
         const QRgb marker = 0xFF123456;
         const QRgb black = 0xFF000000;
         QImage target(220, 150, QImage::Format_ARGB32);
         target.fill(marker);
         const QRect rect(3050, 990, 200, 150);
-        QTRY_VERIFY(screen.Grab(rect, target) &&
-                    target.pixel(50, 10) == window.Image().pixel(0, 0));
+        QTRY_VERIFY(grab(rect, target) && target.pixel(50, 10) == window.Image().pixel(0, 0));
         QCOMPARE(target.pixel(149, 33), window.Image().pixel(99, 23));
         QCOMPARE(target.pixel(149, 34), black); // below the right monitor
         QCOMPARE(target.pixel(150, 10), black); // right of the root
@@ -126,13 +136,37 @@ private slots:
         // Wholly off the screen is wholly black; a target too small is refused.
         QImage outside(10, 10, QImage::Format_RGB32);
         outside.fill(marker);
-        QVERIFY(screen.Grab(QRect(-20, -20, 10, 10), outside));
+        QVERIFY(grab(QRect(-20, -20, 10, 10), outside));
         QCOMPARE(outside.pixel(9, 9), black);
         outside.fill(marker);
-        QVERIFY(!screen.Grab(QRect(0, 0, 11, 10), outside));
+        QVERIFY(!grab(QRect(0, 0, 11, 10), outside));
         QCOMPARE(outside.pixel(0, 0), marker);
         QCOMPARE(screen.Pixel({3200, 5}), std::nullopt);
         QCOMPARE(screen.Pixel({-1, 5}), std::nullopt);
+    }
+
+    // A burst of grabs shares one segment; an idle screen lets it go, so a
+    // capture does not leave a screen's worth of memory behind.
+    void SharedSegmentIsLetGoWhenIdle()
+    {
+        const auto shared = [] {
+            QFile status(QStringLiteral("/proc/self/status"));
+            if (!status.open(QIODevice::ReadOnly))
+                return qint64(-1);
+            for (const QByteArray& line : status.readAll().split('\n'))
+                if (line.startsWith("RssShmem:"))
+                    return line.mid(9).trimmed().split(' ').first().toLongLong();
+            return qint64(-1);
+        };
+        TX11Screen screen(QtXcbConnection(), TX11Screen::TTransfer::SharedMemory, 300);
+        const qint64 before = shared();
+        QVERIFY(before >= 0);
+        QImage target(1920, 1080, QImage::Format_RGB32);
+        QVERIFY(screen.Grab(target.rect(), target));
+        QCOMPARE(screen.Transfer(), TX11Screen::TTransfer::SharedMemory);
+        const qint64 segment = 1920 * 1080 * 4 / 1024;
+        QVERIFY2(shared() - before >= segment * 9 / 10, qPrintable(QString::number(shared())));
+        QTRY_VERIFY_WITH_TIMEOUT(shared() - before < segment / 10, 5000);
     }
 
     void CursorHasItsHotSpot()

@@ -136,8 +136,13 @@ private slots:
     {
         QVERIFY(FBus.WaitListening());
         qputenv("DBUS_SESSION_BUS_ADDRESS", FBus.Address().toUtf8());
-        QDBusConnection portal = QDBusConnection::connectToBus(FBus.Address(), "stand-in");
-        QVERIFY(portal.isConnected());
+        // The socket file comes a moment before the bus accepts on it.
+        const auto connect = [this] {
+            QDBusConnection::disconnectFromBus("stand-in");
+            return QDBusConnection::connectToBus(FBus.Address(), "stand-in").isConnected();
+        };
+        QVERIFY(QTest::qWaitFor(connect, 5000));
+        QDBusConnection portal("stand-in");
         FStandIn = std::make_unique<TStandIn>(portal);
         // Registering gives the object a child, which has to move with it.
         QVERIFY(

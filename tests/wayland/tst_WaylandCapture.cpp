@@ -216,18 +216,22 @@ private slots:
         TProgram program;
         QVERIFY(program.WaitListening());
         const QStringList before = Captures();
-        // The overlay is an X11 window: XTest inside XWayland drives it, the
-        // compositor's seat (swaymsg seat - cursor) never reached it here.
+        // Input on the compositor's seat, as a user's mouse gives it; sway
+        // passes it through XWayland to the overlay, an X11 window. The
+        // pointer moves once the overlay is up: a surface that appears under
+        // a resting pointer gets no pointer focus until it moves.
         const QPoint from(301, 207);
         const QPoint to(700, 480);
         const QRect rect(from, to - QPoint(1, 1));
         const QImage pattern = TestDesktop::Pattern(ScreenSize);
         const auto pointer = [](const QString& action, const QPoint& at) {
-            TestDesktop::Xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
-            if (!action.isEmpty())
-                TestDesktop::Xdotool({action, "1"});
+            QVERIFY(TestWayland::MovePointer(at));
+            if (action == QLatin1String("press"))
+                QVERIFY(TestWayland::Press());
+            else if (action == QLatin1String("release"))
+                QVERIFY(TestWayland::Release());
         };
-        pointer({}, from);
+        pointer({}, from - QPoint(20, 20));
         // The reply comes once the overlay is done, so the trigger waits
         // aside while the pointer drags.
         std::future<bool> captured =
@@ -239,14 +243,65 @@ private slots:
                        0;
             },
             20000));
-        pointer("mousedown", from);
+        pointer("press", from);
         for (int step = 1; step < 4; ++step)
             pointer({}, from + (to - from) * step / 4);
-        pointer("mouseup", to);
+        pointer("release", to);
         QVERIFY2(captured.get(), qPrintable(program.Errors()));
         const QImage picture = NewestCapture(before);
         QCOMPARE(picture.size(), rect.size());
         QCOMPARE(TestWayland::DifferentPixels(picture, pattern.copy(rect)), 0);
+    }
+
+    void RegionWindowLiesWhereItIsPutAndShowsTheScreen()
+    {
+        // The compositor must show what lies below through the hole, the
+        // window must lie where the program puts it (sway would tile or
+        // centre a managed window), and the capture must be that hole, also
+        // after the user dragged the window by its header.
+        SetStored("area", 1);
+        SetStored("left", 300);
+        SetStored("top", 200);
+        SetStored("width", 400);
+        SetStored("height", 250);
+        TProgram program;
+        QVERIFY(program.WaitListening());
+        const QImage pattern = TestDesktop::Pattern(ScreenSize);
+        // Border 6, header 25 at 96 dpi.
+        const QRect hole(306, 231, 400, 250);
+        const auto shownAt = [&](const QRect& interior) {
+            const QRect frame = interior.adjusted(-6, -31, 6, 6);
+            const QImage screen = TestWayland::Grab();
+            // The header's corner is the window's, the hole the pattern.
+            return screen.pixel(frame.topLeft()) != pattern.pixel(frame.topLeft()) &&
+                   screen.pixel(frame.topLeft() - QPoint(1, 1)) ==
+                       pattern.pixel(frame.topLeft() - QPoint(1, 1)) &&
+                   TestWayland::DifferentPixels(screen.copy(interior), pattern.copy(interior)) == 0;
+        };
+        QVERIFY2(QTest::qWaitFor([&] { return shownAt(hole); }, 10000),
+                 "the hole is not at the stored place or does not show the screen");
+        const auto capture = [&](const QRect& interior) {
+            const QStringList before = Captures();
+            QVERIFY(program.Capture());
+            const QImage captured = NewestCapture(before);
+            QCOMPARE(captured.size(), interior.size());
+            QCOMPARE(TestWayland::DifferentPixels(captured, pattern.copy(interior)), 0);
+        };
+        capture(hole);
+        if (QTest::currentTestFailed())
+            return;
+
+        const QPoint grip(hole.left() + 150, hole.top() - 18);
+        const QPoint by(-120, 90);
+        QVERIFY(TestWayland::MovePointer(grip + QPoint(3, 0)));
+        QVERIFY(TestWayland::MovePointer(grip));
+        QVERIFY(TestWayland::Press());
+        for (int step = 1; step <= 4; ++step)
+            QVERIFY(TestWayland::MovePointer(grip + by * step / 4));
+        QVERIFY(TestWayland::Release());
+        QVERIFY2(QTest::qWaitFor([&] { return shownAt(hole.translated(by)); }, 10000),
+                 "the window did not follow the header's drag");
+        capture(hole.translated(by));
     }
 
     void ActiveX11WindowIsCutFromTheScreen()

@@ -3,6 +3,8 @@
 #include "output/ocr/RtOcr.h"
 
 #include <QImage>
+#include <QList>
+#include <QRect>
 #include <atomic>
 #include <string>
 
@@ -12,6 +14,15 @@
 // program, loaded by TRtOcr the first time text is recognised. This is the
 // plugin's whole surface. An engine is used by one thread at a time.
 namespace RtOcr {
+
+// A block of text the page layout found, with the boxes of its lines.
+struct TTextBlock
+{
+    QRect Box;
+    QList<QRect> Lines;
+};
+// Blocks in the order the page layout reads them.
+using TTextBlocks = QList<TTextBlock>;
 
 class TOcrEngine
 {
@@ -29,6 +40,12 @@ public:
     // Never throws.
     virtual TResult Recognize(const QImage& pixels, int resolution, bool singleColumn,
                               const std::atomic<bool>& cancel) noexcept = 0;
+
+    // The page layout of `pixels` alone, without recognising a word: what
+    // Recognize (with the same `singleColumn`) finds its text there, in this
+    // order. Empty when it finds no text or fails. Never throws.
+    virtual TTextBlocks Layout(const QImage& pixels, int resolution,
+                               bool singleColumn) noexcept = 0;
 };
 
 } // namespace RtOcr

@@ -16,8 +16,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <malloc.h>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace RtOcr {
 
@@ -133,14 +135,14 @@ struct TEngineSlot
     }
 };
 
-// A page read as one column of lines is cut in two at a blank row near its
-// middle and the halves are read side by side by two engines; the lines of
-// the lower half follow those of the upper, which is the order one engine
-// reads them in. Pages lower than this are not worth a second engine.
+// A page at least this high is cut in two and the parts are read side by
+// side by two engines: lower pages are not worth a second engine.
 constexpr int MinSplitHeight = 400;
 
-// A row of one colour from edge to edge, searched outwards from the middle
-// within the middle half of the page; 0 when there is none.
+// A page read as one column of lines is cut at a row of one colour from edge
+// to edge, searched outwards from the middle within the middle half of the
+// page; 0 when there is none. The lower part's lines follow the upper's,
+// which is the order one engine reads them in.
 int BlankRowNearMiddle(const QImage& pixels)
 {
     const auto blank = [&](int y) {
@@ -157,9 +159,91 @@ int BlankRowNearMiddle(const QImage& pixels)
     return 0;
 }
 
+// A page read through the page layout is cut at a row that crosses none of
+// the lines the layout found, where about half of the lines' area lies
+// above, and in the middle of the gap between two lines, so that no letter
+// is cut; 0 when the middle half of the page has no such row. Screens
+// seldom have a blank row from edge to edge: a scroll bar or a panel
+// crosses it.
+int RowBetweenLines(const TTextBlocks& blocks, int height)
+{
+    constexpr int Margin = 2; // rows kept clear above and below each line
+    std::vector<bool> covered(std::size_t(height), false);
+    std::vector<qint64> area(std::size_t(height), 0);
+    qint64 total = 0;
+    for (const TTextBlock& block : blocks) {
+        for (const QRect& line : block.Lines) {
+            for (int y = std::max(0, line.top() - Margin);
+                 y <= std::min(height - 1, line.bottom() + Margin); ++y)
+                covered[std::size_t(y)] = true;
+            const int middle = std::clamp(line.center().y(), 0, height - 1);
+            area[std::size_t(middle)] += qint64(line.width()) * line.height();
+            total += qint64(line.width()) * line.height();
+        }
+    }
+    if (total == 0)
+        return 0;
+    int balance = 0;
+    for (qint64 above = 0; balance < height && above * 2 < total; ++balance)
+        above += area[std::size_t(balance)];
+    const int low = height / 4;
+    const int high = height - height / 4;
+    balance = std::clamp(balance, low, high);
+    for (int step = 0; step <= high - low; ++step) {
+        for (const int y : {balance - step, balance + step}) {
+            if (y < low || y > high || covered[std::size_t(y)])
+                continue;
+            int top = y;
+            int bottom = y;
+            while (top > 0 && !covered[std::size_t(top - 1)])
+                --top;
+            while (bottom < height - 1 && !covered[std::size_t(bottom + 1)])
+                ++bottom;
+            return std::clamp((top + bottom) / 2, low, high);
+        }
+    }
+    return 0;
+}
+
+// The cut runs between the lines of text, but may cross a picture or a
+// scroll bar, whose piece on either side the engine may then take for a
+// letter. A word at the cut that lies on none of the page's lines is such a
+// piece: it goes, and so does its line when nothing else is left of it.
+void DropCutPieces(TResult& result, int cut, const TTextBlocks& blocks)
+{
+    constexpr float Reach = 3; // rows from the cut a piece's edge may lie
+    const auto onALine = [&](const QPointF& point) {
+        return std::any_of(blocks.begin(), blocks.end(), [&](const TTextBlock& block) {
+            return std::any_of(block.Lines.begin(), block.Lines.end(), [&](const QRect& line) {
+                return QRectF(line).adjusted(-2, -2, 2, 2).contains(point);
+            });
+        });
+    };
+    for (qsizetype i = result.Lines.size() - 1; i >= 0; --i) {
+        TLine& line = result.Lines[i];
+        const qsizetype before = line.Words.size();
+        line.Words.removeIf([&](const TWord& word) {
+            const QRectF box(word.Rect.X, word.Rect.Y, word.Rect.Width, word.Rect.Height);
+            const bool atCut = std::abs(box.top() - float(cut)) <= Reach ||
+                               std::abs(box.bottom() - float(cut)) <= Reach;
+            return atCut && !onALine(box.center());
+        });
+        if (line.Words.isEmpty()) {
+            result.Lines.removeAt(i);
+        } else if (line.Words.size() != before) {
+            QStringList words;
+            for (const TWord& word : std::as_const(line.Words))
+                words.append(word.Text);
+            line.Text = words.join(QLatin1Char(' '));
+        }
+    }
+}
+
 // The lines of `lower`, a part of the page starting `top` rows down, after
-// those of `upper`.
-TResult Joined(TResult upper, const TResult& lower, int top)
+// those of `upper`; with `blocks`, the page's layout, the lines are then
+// ordered by the block they lie in, so that a left column cut in two is
+// read whole before the right one.
+TResult Joined(TResult upper, const TResult& lower, int top, const TTextBlocks& blocks = {})
 {
     if (upper.Status != stCompleted)
         return upper;
@@ -171,6 +255,28 @@ TResult Joined(TResult upper, const TResult& lower, int top)
         for (TWord& word : line.Words)
             word.Rect.Y += float(top);
         upper.Lines.append(std::move(line));
+    }
+    if (!blocks.isEmpty()) {
+        DropCutPieces(upper, top, blocks);
+        // A line outside every block stays with the line read before it.
+        QList<std::pair<int, TLine>> keyed;
+        int key = 0;
+        for (TLine& line : upper.Lines) {
+            QRectF box;
+            for (const TWord& word : std::as_const(line.Words))
+                box |= QRectF(word.Rect.X, word.Rect.Y, word.Rect.Width, word.Rect.Height);
+            const auto block = std::find_if(blocks.begin(), blocks.end(), [&](const TTextBlock& b) {
+                return QRectF(b.Box).contains(box.center());
+            });
+            if (block != blocks.end())
+                key = int(block - blocks.begin());
+            keyed.append({key, std::move(line)});
+        }
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        upper.Lines.clear();
+        for (auto& each : keyed)
+            upper.Lines.append(std::move(each.second));
     }
     QStringList texts;
     for (const TLine& line : std::as_const(upper.Lines))
@@ -303,6 +409,8 @@ void TRtOcr::Start(const TLanguage& language, void* customData, TCompletionProc 
     // The previous worker has posted its completion and is ending, if not gone.
     if (FWorker.joinable())
         FWorker.join();
+    if (FDropEngine)
+        FDropEngine->stop();
     if (!FEngine)
         FEngine = std::make_unique<TEngine>();
 
@@ -347,11 +455,19 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
         if (pixels.isNull())
             return result;
 
-        const int cut = job.SingleColumn && pixels.height() >= MinSplitHeight &&
-                                std::thread::hardware_concurrency() >= 2
-                            ? BlankRowNearMiddle(pixels)
-                            : 0;
-        if (cut == 0)
+        TTextBlocks blocks;
+        int cut = 0;
+        if (pixels.height() >= MinSplitHeight && std::thread::hardware_concurrency() >= 2) {
+            // A blank row needs no layout; a scroll bar or a panel beside
+            // the text leaves none.
+            if (job.SingleColumn)
+                cut = BlankRowNearMiddle(pixels);
+            if (cut == 0) {
+                blocks = engine.Slots[0].Api->Layout(pixels, job.Resolution, job.SingleColumn);
+                cut = RowBetweenLines(blocks, pixels.height());
+            }
+        }
+        if (cut == 0 || job.CancelRequested)
             return engine.Slots[0].Api->Recognize(pixels, job.Resolution, job.SingleColumn,
                                                   job.CancelRequested);
 
@@ -366,17 +482,17 @@ TResult TRtOcr::Run(TJob& job, TEngine& engine) noexcept
             try {
                 TEngineSlot& slot = engine.Slots[1];
                 if (slot.Ready(job.DataPath, job.Language, lowerResult.Error))
-                    lowerResult =
-                        slot.Api->Recognize(lower, job.Resolution, true, job.CancelRequested);
+                    lowerResult = slot.Api->Recognize(lower, job.Resolution, job.SingleColumn,
+                                                      job.CancelRequested);
             } catch (...) {
                 lowerResult = TResult();
                 lowerResult.Status = stError;
             }
         });
-        const TResult upperResult =
-            engine.Slots[0].Api->Recognize(upper, job.Resolution, true, job.CancelRequested);
+        const TResult upperResult = engine.Slots[0].Api->Recognize(
+            upper, job.Resolution, job.SingleColumn, job.CancelRequested);
         second.join();
-        result = Joined(upperResult, lowerResult, cut);
+        result = Joined(upperResult, lowerResult, cut, blocks);
         if (job.CancelRequested && result.Status == stError)
             result.Status = stCanceled;
     } catch (const std::exception& e) {
@@ -396,6 +512,12 @@ void TRtOcr::Complete(const std::shared_ptr<TJob>& job, const TResult& result)
     if (FJob != job)
         return;
     FJob.reset();
+    if (!FDropEngine) {
+        FDropEngine = new QTimer(this);
+        FDropEngine->setSingleShot(true);
+        connect(FDropEngine, &QTimer::timeout, this, &TRtOcr::DropEngine);
+    }
+    FDropEngine->start(FEngineKeepTime);
     try {
         if (job->Completion)
             job->Completion(result);
@@ -406,6 +528,21 @@ void TRtOcr::Complete(const std::shared_ptr<TJob>& job, const TResult& result)
     } catch (...) {
         qWarning("Text recognition completion handler failed");
     }
+}
+
+void TRtOcr::DropEngine()
+{
+    if (FJob || !FEngine)
+        return;
+    if (FWorker.joinable())
+        FWorker.join();
+    // Freeing a model takes a while; the next recognition waits for it.
+    FWorker = std::thread([engine = std::move(FEngine)]() mutable {
+        engine.reset();
+        // The engine's buffers were freed into the worker threads' heaps,
+        // which keep them otherwise.
+        malloc_trim(0);
+    });
 }
 
 void TRtOcr::Cancel()

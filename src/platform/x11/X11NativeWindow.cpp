@@ -76,7 +76,10 @@ std::optional<QRect> X11WindowRect(xcb_connection_t* connection, xcb_window_t wi
     return QRect(*origin, QSize(geometry->width, geometry->height));
 }
 
-void X11SetWindowShape(xcb_connection_t* connection, xcb_window_t window, const QRegion& region)
+namespace {
+
+void SetShapeKind(xcb_connection_t* connection, xcb_window_t window, const QRegion& region,
+                  xcb_shape_kind_t kind)
 {
     if (window == XCB_WINDOW_NONE)
         return;
@@ -84,10 +87,22 @@ void X11SetWindowShape(xcb_connection_t* connection, xcb_window_t window, const 
     for (const QRect& r : region)
         rectangles.push_back(
             {int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()), uint16_t(r.height())});
-    xcb_shape_rectangles(connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
-                         XCB_CLIP_ORDERING_UNSORTED, window, 0, 0, uint32_t(rectangles.size()),
-                         rectangles.data());
+    xcb_shape_rectangles(connection, XCB_SHAPE_SO_SET, kind, XCB_CLIP_ORDERING_UNSORTED, window, 0,
+                         0, uint32_t(rectangles.size()), rectangles.data());
     xcb_flush(connection);
+}
+
+} // namespace
+
+void X11SetWindowShape(xcb_connection_t* connection, xcb_window_t window, const QRegion& region)
+{
+    SetShapeKind(connection, window, region, XCB_SHAPE_SK_BOUNDING);
+}
+
+void X11SetWindowInputShape(xcb_connection_t* connection, xcb_window_t window,
+                            const QRegion& region)
+{
+    SetShapeKind(connection, window, region, XCB_SHAPE_SK_INPUT);
 }
 
 QList<QRect> X11Struts(xcb_connection_t* connection)
@@ -170,6 +185,14 @@ bool TX11NativeWindows::SetShape(QWidget* window, const QRegion& shape)
     if (!NativeId(window))
         return false;
     X11SetWindowShape(QtXcbConnection(), NativeId(window), shape);
+    return true;
+}
+
+bool TX11NativeWindows::SetInputShape(QWidget* window, const QRegion& shape)
+{
+    if (!NativeId(window))
+        return false;
+    X11SetWindowInputShape(QtXcbConnection(), NativeId(window), shape);
     return true;
 }
 

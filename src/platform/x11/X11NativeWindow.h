@@ -26,6 +26,10 @@ std::optional<QRect> X11WindowRect(xcb_connection_t* connection, xcb_window_t wi
 // Sets the bounding shape of `window` (input follows it) to `region`, window-local.
 void X11SetWindowShape(xcb_connection_t* connection, xcb_window_t window, const QRegion& region);
 
+// Sets the input shape of `window` alone to `region`, window-local.
+void X11SetWindowInputShape(xcb_connection_t* connection, xcb_window_t window,
+                            const QRegion& region);
+
 // The parts of the root that panels and docks keep for themselves: one
 // rectangle per strut (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT) of every
 // window the window manager lists in _NET_CLIENT_LIST.
@@ -42,6 +46,7 @@ public:
     std::optional<QRect> Rect(const QWidget* window) override;
     bool Place(QWidget* window, const QRect& physical) override;
     bool SetShape(QWidget* window, const QRegion& shape) override;
+    bool SetInputShape(QWidget* window, const QRegion& shape) override;
     std::optional<QList<QRect>> Struts() override;
     std::optional<bool> Focus(QWidget* window) override;
     bool CompositorRunning() override;

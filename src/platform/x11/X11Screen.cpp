@@ -88,9 +88,13 @@ int Channel(quint32 value, quint32 mask)
 
 } // namespace
 
-TX11Screen::TX11Screen(xcb_connection_t* connection, TTransfer transfer)
+TX11Screen::TX11Screen(xcb_connection_t* connection, TTransfer transfer, int keepSegmentMs)
     : FConnection(connection), FRoot(XcbRootWindow(connection)), FTransfer(transfer)
 {
+    FReleaseSegment.setSingleShot(true);
+    FReleaseSegment.setInterval(keepSegmentMs);
+    QObject::connect(&FReleaseSegment, &QTimer::timeout, [this] { FSegment.reset(); });
+
     const xcb_setup_t* setup = xcb_get_setup(connection);
     const xcb_screen_t* screen = XcbDefaultScreen(connection);
     if (screen) {
@@ -233,6 +237,7 @@ std::optional<TX11Screen::TPixels> TX11Screen::FetchShared(const QRect& rect,
         return std::nullopt;
     TPixels pixels;
     pixels.Data = FSegment->Data();
+    FReleaseSegment.start();
     pixels.Stride = Stride(rect.width());
     return pixels;
 }
@@ -363,26 +368,25 @@ std::optional<QRgb> TX11Screen::Pixel(const QPoint& position)
     return Convert(pixels->Data);
 }
 
-// The frozen screen as two pixmaps of the server: as it was, and dimmed once
-// by RENDER. The attached window has the dimmed one as its background, so
-// the server shows it the moment the window is mapped, before this process
-// has painted anything, and repaints it on every exposure by itself.
+// The frozen screen as a pixmap of the server. The window is drawn from it
+// by the server: a copy, and outside the selection 40 % black over the copy
+// with RENDER, which leaves b x 153 / 255 rounded to nearest: b x 0.6
+// exactly. Both are among the server's fastest paths, and drawing straight
+// into the window needs no second screen-sized pixmap of fresh memory.
 class TX11Screen::TSnapshot : public TScreenSnapshot
 {
 public:
-    TSnapshot(TX11Screen& screen, const QSize& size, quint8 depth, xcb_pixmap_t frozen,
-              xcb_pixmap_t dimmed, xcb_gcontext_t gc)
-        : FScreen(screen), FSize(size), FDepth(depth), FFrozen(frozen), FDimmed(dimmed), FGc(gc)
+    TSnapshot(TX11Screen& screen, const QSize& size, xcb_pixmap_t frozen, xcb_gcontext_t gc)
+        : FScreen(screen), FSize(size), FFrozen(frozen), FGc(gc)
     {}
 
     ~TSnapshot() override
     {
-        // A pixmap that is still a window's background lives on in the server
-        // until that window goes.
         xcb_connection_t* connection = FScreen.FConnection;
+        if (FPicture)
+            xcb_render_free_picture(connection, FPicture);
         xcb_free_gc(connection, FGc);
         xcb_free_pixmap(connection, FFrozen);
-        xcb_free_pixmap(connection, FDimmed);
         xcb_flush(connection);
     }
     TSnapshot(const TSnapshot&) = delete;
@@ -391,15 +395,20 @@ public:
     bool Attach(quintptr window) override
     {
         xcb_connection_t* connection = FScreen.FConnection;
-        const auto geometry = VORANTU_XCB_REPLY(xcb_get_geometry, connection,
-                                                xcb_get_geometry(connection, xcb_window_t(window)));
-        if (!geometry || geometry->depth != FDepth)
+        const xcb_window_t id = xcb_window_t(window);
+        const xcb_screen_t* screen = XcbDefaultScreen(connection);
+        const auto attributes = VORANTU_XCB_REPLY(xcb_get_window_attributes, connection,
+                                                  xcb_get_window_attributes(connection, id));
+        if (!screen || !attributes || attributes->visual != screen->root_visual)
             return false;
-        const uint32_t background = FDimmed;
-        xcb_change_window_attributes(connection, xcb_window_t(window), XCB_CW_BACK_PIXMAP,
-                                     &background);
+        // Nothing of the window's own is painted over what Show draws; at
+        // the map the window keeps the screen's pixels until then.
+        const uint32_t background = XCB_BACK_PIXMAP_NONE;
+        xcb_change_window_attributes(connection, id, XCB_CW_BACK_PIXMAP, &background);
+        FPicture = xcb_generate_id(connection);
+        xcb_render_create_picture(connection, FPicture, id, *FScreen.FRenderFormat, 0, nullptr);
         xcb_flush(connection);
-        FWindow = xcb_window_t(window);
+        FWindow = id;
         return true;
     }
 
@@ -407,13 +416,23 @@ public:
     {
         if (!FWindow)
             return;
+        xcb_connection_t* connection = FScreen.FConnection;
         const QRegion visible = area & QRect(QPoint(0, 0), FSize);
-        const QRegion inside = visible & selection;
-        for (const QRect& r : inside)
-            Copy(FFrozen, r);
-        for (const QRect& r : visible.subtracted(inside))
-            Copy(FDimmed, r);
-        xcb_flush(FScreen.FConnection);
+        QList<xcb_rectangle_t> dimmed;
+        for (const QRect& r : visible) {
+            xcb_copy_area(connection, FFrozen, FWindow, FGc, int16_t(r.x()), int16_t(r.y()),
+                          int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()),
+                          uint16_t(r.height()));
+        }
+        for (const QRect& r : visible.subtracted(selection))
+            dimmed.append(
+                {int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()), uint16_t(r.height())});
+        if (!dimmed.isEmpty()) {
+            const xcb_render_color_t shade = {0, 0, 0, 0x6666};
+            xcb_render_fill_rectangles(connection, XCB_RENDER_PICT_OP_OVER, FPicture, shade,
+                                       uint32_t(dimmed.size()), dimmed.constData());
+        }
+        xcb_flush(connection);
     }
 
     bool Read(const QRect& rect, QImage& target) override
@@ -432,19 +451,12 @@ public:
     }
 
 private:
-    void Copy(xcb_pixmap_t from, const QRect& r)
-    {
-        xcb_copy_area(FScreen.FConnection, from, FWindow, FGc, int16_t(r.x()), int16_t(r.y()),
-                      int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()), uint16_t(r.height()));
-    }
-
     TX11Screen& FScreen;
     QSize FSize;
-    quint8 FDepth;
     xcb_pixmap_t FFrozen;
-    xcb_pixmap_t FDimmed;
     xcb_gcontext_t FGc;
     xcb_window_t FWindow = 0;
+    xcb_render_picture_t FPicture = 0;
 };
 
 namespace {
@@ -499,20 +511,15 @@ std::unique_ptr<TScreenSnapshot> TX11Screen::Snapshot(const QRect& rect)
     if (*FRenderFormat == 0)
         return nullptr;
 
-    const quint8 depth = screen->root_depth;
-    const xcb_pixmap_t frozen = CreatePixmap(FConnection, depth, FRoot, rect.size());
-    const xcb_pixmap_t dimmed = frozen ? CreatePixmap(FConnection, depth, FRoot, rect.size()) : 0;
-    if (!dimmed) {
-        if (frozen)
-            xcb_free_pixmap(FConnection, frozen);
+    const xcb_pixmap_t frozen = CreatePixmap(FConnection, screen->root_depth, FRoot, rect.size());
+    if (!frozen)
         return nullptr;
-    }
     // Child windows are part of the root's picture, as for a grab.
     const xcb_gcontext_t gc = xcb_generate_id(FConnection);
     const uint32_t values[] = {screen->black_pixel, XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS, 0};
     xcb_create_gc(FConnection, gc, frozen,
                   XCB_GC_FOREGROUND | XCB_GC_SUBWINDOW_MODE | XCB_GC_GRAPHICS_EXPOSURES, values);
-    auto snapshot = std::make_unique<TSnapshot>(*this, rect.size(), depth, frozen, dimmed, gc);
+    auto snapshot = std::make_unique<TSnapshot>(*this, rect.size(), frozen, gc);
 
     xcb_copy_area(FConnection, FRoot, frozen, gc, int16_t(rect.x()), int16_t(rect.y()), 0, 0,
                   uint16_t(rect.width()), uint16_t(rect.height()));
@@ -523,17 +530,6 @@ std::unique_ptr<TScreenSnapshot> TX11Screen::Snapshot(const QRect& rect)
     if (!hidden.isEmpty())
         xcb_poly_fill_rectangle(FConnection, frozen, gc, uint32_t(hidden.size()),
                                 hidden.constData());
-    xcb_copy_area(FConnection, frozen, dimmed, gc, 0, 0, 0, 0, uint16_t(rect.width()),
-                  uint16_t(rect.height()));
-    // Black at 40 % over each pixel leaves b x 153 / 255, rounded to nearest:
-    // b x 0.6 exactly. A copy and this fill are the server's fastest paths;
-    // the frozen pixels drawn through a 60 % mask in one pass took longer.
-    const xcb_render_picture_t picture = xcb_generate_id(FConnection);
-    xcb_render_create_picture(FConnection, picture, dimmed, *FRenderFormat, 0, nullptr);
-    const xcb_render_color_t shade = {0, 0, 0, 0x6666};
-    const xcb_rectangle_t all = {0, 0, uint16_t(rect.width()), uint16_t(rect.height())};
-    xcb_render_fill_rectangles(FConnection, XCB_RENDER_PICT_OP_OVER, picture, shade, 1, &all);
-    xcb_render_free_picture(FConnection, picture);
     xcb_flush(FConnection);
     return snapshot;
 }

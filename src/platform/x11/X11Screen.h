@@ -3,6 +3,7 @@
 #include "platform/Screen.h"
 #include "platform/x11/Xcb.h"
 
+#include <QTimer>
 #include <memory>
 #include <xcb/xcb.h>
 
@@ -20,8 +21,12 @@ public:
 
     // `connection` is borrowed and must outlive the screen. Asking for
     // SharedMemory still gives GetImage where the server cannot share memory
-    // with this process (no MIT-SHM, a remote display).
-    explicit TX11Screen(xcb_connection_t* connection, TTransfer transfer = TTransfer::SharedMemory);
+    // with this process (no MIT-SHM, a remote display). The shared segment
+    // is kept for the grabs that follow one another (a recording, a burst of
+    // captures) and let go `keepSegmentMs` after the last one, so an idle
+    // program does not hold a screen's worth of memory.
+    explicit TX11Screen(xcb_connection_t* connection, TTransfer transfer = TTransfer::SharedMemory,
+                        int keepSegmentMs = 5000);
     ~TX11Screen() override;
     TX11Screen(const TX11Screen&) = delete;
     TX11Screen& operator=(const TX11Screen&) = delete;
@@ -85,4 +90,5 @@ private:
     // snapshot; 0 when the server cannot render on it.
     std::optional<quint32> FRenderFormat;
     std::unique_ptr<TSharedSegment> FSegment;
+    QTimer FReleaseSegment;
 };

@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "output/ocr/Enlarge.h"
 #include "output/ocr/RtOcr.h"
 #include "output/ocr/ScaleBox.h"
 
@@ -304,10 +305,13 @@ private slots:
     }
 
     // A short line of Hangul above another was dropped whole by the page
-    // layout while each line alone was read.
+    // layout while each line alone was read; enlarged three times, it was
+    // lost again. Read as a capture is given to the engine.
     void keepsEveryLineOfKorean_data()
     {
         QTest::addColumn<int>("pixelSize");
+        QTest::newRow("12 px") << 12;
+        QTest::newRow("16 px") << 16;
         QTest::newRow("24 px") << 24;
         QTest::newRow("32 px") << 32;
         QTest::newRow("48 px") << 48;
@@ -320,7 +324,9 @@ private slots:
         const QStringList lines = {QStringLiteral("한국어 문자 인식 시험"),
                                    QStringLiteral("두 번째 줄입니다")};
         TRtOcr ocr;
-        ocr.SetPicture(RenderLines(lines, "Noto Sans CJK KR", pixelSize).Picture);
+        ocr.SetPicture(
+            PictureForRecognition(RenderLines(lines, "Noto Sans CJK KR", pixelSize).Picture,
+                                  QStringLiteral("Kore"), TRtOcr::MaxImageDimension()));
         const TResult result = RecognizeAndWait(ocr, Language("ko"));
         QCOMPARE(result.Status, stCompleted);
         QStringList found;
@@ -330,26 +336,33 @@ private slots:
     }
 
     // Pages tall enough to be read in two halves side by side: every line
-    // comes back once, in order, with its words where they were drawn.
+    // comes back once, in order, with its words where they were drawn. A
+    // scroll bar leaves no row blank from edge to edge; the page is then cut
+    // between the lines the page layout found.
     void readsATallPageInOrder_data()
     {
         QTest::addColumn<QString>("tag");
         QTest::addColumn<QString>("family");
         QTest::addColumn<QStringList>("lines");
-        QTest::newRow("Korean")
-            << "ko"
-            << "Noto Sans CJK KR"
-            << QStringList{QStringLiteral("화면 캡쳐 프로그램"), QStringLiteral("파일 저장 설정"),
-                           QStringLiteral("클립보드 복사"),      QStringLiteral("두 번째 줄입니다"),
-                           QStringLiteral("한국어 문자 인식"),   QStringLiteral("서울 부산 대구"),
-                           QStringLiteral("회의 보고서 예산"),   QStringLiteral("마지막 줄입니다")};
-        QTest::newRow("English")
-            << "en"
-            << "DejaVu Sans"
-            << QStringList{"Capture the whole screen",     "Save the picture to a file",
-                           "Copy it to the clipboard",     "Print it on the default printer",
-                           "Recognise the text in it",     "Upload it to the web service",
-                           "Record the region as a video", "Pin it in a floating window"};
+        QTest::addColumn<bool>("scrollBar");
+        const QStringList english = {
+            "Capture the whole screen",     "Save the picture to a file",
+            "Copy it to the clipboard",     "Print it on the default printer",
+            "Recognise the text in it",     "Upload it to the web service",
+            "Record the region as a video", "Pin it in a floating window"};
+        const QStringList korean = {
+            QStringLiteral("화면 캡쳐 프로그램"), QStringLiteral("파일 저장 설정"),
+            QStringLiteral("클립보드 복사"),      QStringLiteral("두 번째 줄입니다"),
+            QStringLiteral("한국어 문자 인식"),   QStringLiteral("서울 부산 대구"),
+            QStringLiteral("회의 보고서 예산"),   QStringLiteral("마지막 줄입니다")};
+        QTest::newRow("Korean") << "ko"
+                                << "Noto Sans CJK KR" << korean << false;
+        QTest::newRow("Korean beside a scroll bar") << "ko"
+                                                    << "Noto Sans CJK KR" << korean << true;
+        QTest::newRow("English") << "en"
+                                 << "DejaVu Sans" << english << false;
+        QTest::newRow("English beside a scroll bar") << "en"
+                                                     << "DejaVu Sans" << english << true;
     }
 
     void readsATallPageInOrder()
@@ -357,8 +370,17 @@ private slots:
         QFETCH(QString, tag);
         QFETCH(QString, family);
         QFETCH(QStringList, lines);
-        const TRendered rendered = RenderLines(lines, family, 32);
+        QFETCH(bool, scrollBar);
+        TRendered rendered = RenderLines(lines, family, 32);
         QVERIFY(rendered.Picture.height() >= 500);
+        if (scrollBar) {
+            rendered.Picture = rendered.Picture.copy(0, 0, rendered.Picture.width() + 16,
+                                                     rendered.Picture.height());
+            QPainter painter(&rendered.Picture);
+            painter.fillRect(rendered.Picture.width() - 16, 0, 16, rendered.Picture.height(),
+                             QColor(200, 200, 200));
+            painter.fillRect(rendered.Picture.width() - 14, 60, 12, 300, QColor(120, 120, 120));
+        }
         TRtOcr ocr;
         ocr.SetPicture(rendered.Picture);
         const TResult result = RecognizeAndWait(ocr, Language(tag));
@@ -675,6 +697,21 @@ private slots:
                  qPrintable(QStringLiteral("held up for %1 ms (and %2 ms in the run queue)")
                                 .arg(longestNs / 1'000'000)
                                 .arg(longestQueuedNs / 1'000'000)));
+    }
+
+    // Kept for the next recognition for a while, then dropped; the next
+    // recognition loads them again.
+    void dropsTheEngineWhenIdle()
+    {
+        const QString text = QStringLiteral("Keep the engine for a while");
+        TRtOcr ocr;
+        ocr.SetEngineKeepTime(300);
+        ocr.SetPicture(RenderLines({text}, "DejaVu Sans", 32).Picture);
+        QVERIFY(!ocr.EngineLoaded());
+        QCOMPARE(RecognizeAndWait(ocr, Language("en")).Text, text);
+        QVERIFY(ocr.EngineLoaded());
+        QTRY_VERIFY_WITH_TIMEOUT(!ocr.EngineLoaded(), 10000);
+        QCOMPARE(RecognizeAndWait(ocr, Language("en")).Text, text);
     }
 
     void refusesASecondRecognition()

@@ -148,6 +148,43 @@ public:
         return result;
     }
 
+    TTextBlocks Layout(const QImage& pixels, int resolution, bool singleColumn) noexcept override
+    {
+        using tesseract::RIL_BLOCK;
+        using tesseract::RIL_TEXTLINE;
+        TTextBlocks blocks;
+        try {
+            omp_set_max_active_levels(0);
+            FApi.SetPageSegMode(singleColumn ? tesseract::PSM_SINGLE_COLUMN : tesseract::PSM_AUTO);
+            FApi.SetImage(pixels.constBits(), pixels.width(), pixels.height(), 4,
+                          int(pixels.bytesPerLine()));
+            FApi.SetSourceResolution(resolution);
+            const std::unique_ptr<tesseract::PageIterator> it(FApi.AnalyseLayout());
+            if (it) {
+                const auto box = [&](tesseract::PageIteratorLevel level) {
+                    int left = 0, top = 0, right = 0, bottom = 0;
+                    return it->BoundingBox(level, &left, &top, &right, &bottom)
+                               ? QRect(QPoint(left, top), QPoint(right - 1, bottom - 1))
+                               : QRect();
+                };
+                do {
+                    if (it->IsAtBeginningOf(RIL_BLOCK)) {
+                        if (!PTIsTextType(it->BlockType()))
+                            continue;
+                        blocks.append({box(RIL_BLOCK), {}});
+                    }
+                    const QRect line = box(RIL_TEXTLINE);
+                    if (!blocks.isEmpty() && PTIsTextType(it->BlockType()) && !line.isEmpty())
+                        blocks.last().Lines.append(line);
+                } while (it->Next(RIL_TEXTLINE));
+            }
+        } catch (...) {
+            blocks.clear();
+        }
+        FApi.Clear();
+        return blocks;
+    }
+
 private:
     tesseract::TessBaseAPI FApi;
 };
