@@ -185,6 +185,8 @@ TFrmArea::TFrmArea(TFrmSize& size, TAreaOwner& owner)
 
 TFrmArea::~TFrmArea()
 {
+    if (FSeeThrough)
+        KeepWindowAbove(this, false);
     if (FStoreTimer->isActive())
         StoreGeometry();
 }
@@ -463,12 +465,16 @@ void TFrmArea::showEvent(QShowEvent* event)
     windowHandle()->installEventFilter(this);
     TmrColor->start();
     FPositionChecked = false;
+    if (FSeeThrough)
+        KeepWindowAbove(this, true);
 }
 
 void TFrmArea::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     TmrColor->stop();
+    if (FSeeThrough)
+        KeepWindowAbove(this, false);
 }
 
 void TFrmArea::closeEvent(QCloseEvent* event)
