@@ -562,8 +562,9 @@ void TFrmArea::StartDrag(Qt::Edges edges, const QPointF& global)
             windowHandle()->startSystemResize(edges);
         return;
     }
-    // No window manager moves an unmanaged window: the program follows the
-    // pointer itself until the button is let go.
+    // No window manager moves an unmanaged window, nor gives it the
+    // keyboard for the arrow keys: the program does both itself.
+    FocusWindow(this);
     FDragging = true;
     FDragEdges = edges;
     FDragFrom = global;

@@ -258,7 +258,8 @@ private slots:
         // The compositor must show what lies below through the hole, the
         // window must lie where the program puts it (sway would tile or
         // centre a managed window), and the capture must be that hole, also
-        // after the user dragged the window by its header.
+        // after the user dragged the window by its header or moved it with
+        // the keyboard.
         SetStored("area", 1);
         SetStored("left", 300);
         SetStored("top", 200);
@@ -302,6 +303,24 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return shownAt(hole.translated(by)); }, 10000),
                  "the window did not follow the header's drag");
         capture(hole.translated(by));
+        if (QTest::currentTestFailed())
+            return;
+
+        // The click gave it the keyboard, which no window manager does for it.
+        QVERIFY(TestWayland::Key("Right"));
+        const QRect moved = hole.translated(by + QPoint(1, 0));
+        QVERIFY2(QTest::qWaitFor([&] { return shownAt(moved); }, 10000),
+                 "the arrow key did not reach the region window");
+        // Where the user left it is where it opens next time.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QSettings stored(qEnvironmentVariable("XDG_CONFIG_HOME") +
+                                           "/Dastrane/Vorantu.conf",
+                                       QSettings::IniFormat);
+                return stored.value("left").toInt() == moved.left() - 6 &&
+                       stored.value("top").toInt() == moved.top() - 31;
+            },
+            5000));
     }
 
     void ClicksInTheHoleReachTheWindowBelow_data()
