@@ -12,12 +12,14 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QStringList>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -195,6 +197,19 @@ bool Recognize(TRtOcr& ocr, const RtOcr::TLanguage& language, const QImage& pict
     return result.Status == RtOcr::stCompleted;
 }
 
+// The resident memory of this process in megabytes: what the kept engines
+// and their models hold shows in it.
+double ResidentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
+
 // What the engine is given of a capture: "program" as the program does it,
 // "no" the capture itself, "Nx" the box enlargement by N (repeated pixels),
 // "sNx" a smooth (bilinear) enlargement by N.
@@ -233,8 +248,9 @@ int main(int argc, char* argv[])
     TRtOcr ocr;
     int status = 0;
     QString loadedTag;
-    std::printf("%-14s %-9s %9s %9s %8s %7s %12s %7s\n", "screen", "enlarged", "enlarge", "to text",
-                "chars", "CER", "w/o spaces", "exact");
+    std::printf("%-14s %-9s %9s %9s %8s %7s %12s %7s %9s\n", "screen", "enlarged", "enlarge",
+                "to text", "chars", "CER", "w/o spaces", "exact", "resident");
+    std::printf("%-14s resident %.1f MB before the first recognition\n", "", ResidentMb());
     for (const TScreen& screen : Screens) {
         if (!wanted.isEmpty() && !wanted.contains(QString::fromLatin1(screen.Name)))
             continue;
@@ -284,14 +300,26 @@ int main(int argc, char* argv[])
             int lost = 0;
             for (const QString& line : std::as_const(lines))
                 lost += WithoutSpaces(text).contains(WithoutSpaces(line)) ? 0 : 1;
-            std::printf("%-14s %-9s %6lld ms %6lld ms %8lld %6.2f%% %11.2f%% %3lld/%lld\n",
+            std::printf("%-14s %-9s %6lld ms %6lld ms %8lld %6.2f%% %11.2f%% %3lld/%lld %6.1f MB\n",
                         screen.Name, label.constData(), enlargeMs, totalMs,
                         static_cast<long long>(reference.size()), ErrorRate(reference, text),
                         ErrorRate(WithoutSpaces(reference), WithoutSpaces(text)),
                         static_cast<long long>(lines.size() - lost),
-                        static_cast<long long>(lines.size()));
+                        static_cast<long long>(lines.size()), ResidentMb());
             std::fflush(stdout);
         }
+    }
+    // What stays of it once the component has dropped its engines.
+    if (ocr.EngineLoaded()) {
+        ocr.SetEngineKeepTime(0);
+        QImage tiny(64, 32, QImage::Format_RGB32);
+        tiny.fill(Qt::white);
+        RtOcr::TResult ignored;
+        Recognize(ocr, languages.first(), tiny, ignored);
+        QEventLoop loop;
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        loop.exec();
+        std::printf("%-14s resident %.1f MB once the engines were dropped\n", "", ResidentMb());
     }
     return status;
 }

@@ -49,6 +49,7 @@ TController::TController(TPlatform& platform, TMainControls& controls, TFrmSize&
     FCapture = std::make_unique<TCapture>(*FPlatform.Screen, *FPlatform.Windows);
     FRecord = std::make_unique<TRecordControl>(
         FControls, *FCapture, [this] { return FFrmArea.get(); }, this);
+    FRecord->SetStreamSource(FPlatform.CreateScreenStream);
     FloatList = std::make_unique<TFloatList>(floatOwner);
     connect(FRecord.get(), &TRecordControl::RecordingChanged, this, &TController::RecordingChanged);
     connect(FRecord.get(), &TRecordControl::Recorded, FFeedback, &TFeedback::Recorded);

@@ -68,6 +68,7 @@ void TRecordControl::RecordStart(TBusy busy)
     options.FFMpeg = encoder;
     options.Output = output;
     options.LimitSeconds = FControls.RecordLimitSeconds();
+    options.Stream = FStreamSource;
     FRecorder = new TRecorder(options, this);
     FLastTime.clear();
     emit RecordingChanged(true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Status.h"
+#include "platform/ScreenStream.h"
 
 #include <QObject>
 #include <QString>
@@ -32,6 +33,10 @@ public:
                    QObject* parent);
     ~TRecordControl() override;
 
+    // Where recordings must read the screen from a screen cast (Wayland
+    // sessions); applies from the next recording on.
+    void SetStreamSource(TScreenStreamFactory source) { FStreamSource = std::move(source); }
+
     bool IsRecording() const { return FRecorder != nullptr; }
     // Records the area the selector shows (the monitor under the pointer, or
     // the region window) into the next MP4 file; `busy` is held until the
@@ -57,4 +62,5 @@ private:
     TRecorder* FRecorder = nullptr;
     TBusy FBusy;
     QString FLastTime;
+    TScreenStreamFactory FStreamSource;
 };

@@ -5,6 +5,7 @@
 #include "platform/null/NullPlatform.h"
 #include "platform/wayland/PortalGlobalHotKey.h"
 #include "platform/wayland/PortalScreen.h"
+#include "platform/wayland/ScreenCast.h"
 #include "platform/x11/X11GlobalHotKey.h"
 #include "platform/x11/X11NativeWindow.h"
 #include "platform/x11/X11Screen.h"
@@ -51,6 +52,8 @@ TPlatform LoadPlatform(TPlatformTell tell)
             platform.CreateHotKey = [](QObject* parent) -> std::unique_ptr<TGlobalHotKey> {
                 return std::make_unique<TPortalGlobalHotKey>(parent);
             };
+        if (IsWaylandSession())
+            platform.CreateScreenStream = CreatePortalScreenCast;
     } else {
         platform.Screen = std::make_unique<TNullScreen>();
         platform.Windows = std::make_unique<TNullWindows>();

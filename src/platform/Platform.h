@@ -3,6 +3,7 @@
 #include "platform/GlobalHotKey.h"
 #include "platform/NativeWindow.h"
 #include "platform/Screen.h"
+#include "platform/ScreenStream.h"
 #include "platform/Sound.h"
 #include "platform/Windows.h"
 
@@ -45,6 +46,9 @@ struct TPlatform
     // for when Windows names none; nullopt when cancelled or impossible (the
     // user has been told). Null where Windows sees everything.
     std::function<std::optional<QImage>()> PickPicture;
+    // Where recordings must read the screen from the desktop's screen cast
+    // (Wayland sessions); empty where X11 sees the screen.
+    TScreenStreamFactory CreateScreenStream;
 };
 
 // Call after the QGuiApplication exists, and destroy what it gives before the

@@ -70,6 +70,9 @@ TRecorder::TRecorder(TRecordOptions options, QObject* owner)
 TRecorder::~TRecorder()
 {
     FTimer.stop();
+    // Nothing of the stream's is being handled now, so it can go at once
+    // (closing the desktop's session); later frames would be lost anyway.
+    FStream.reset();
     if (FCMD && FCMD->IsRunning()) {
         if (FPipe && FPipe->FramesWritten() == 0 && !FPipe->Busy()) {
             // No frame yet: nothing to keep, and the encoder may be waiting
@@ -232,6 +235,10 @@ void TRecorder::Start(TScreen& screen, TFuncOfRect rect)
     FIsRunning = true;
     FScreen = &screen;
     FRect = std::move(rect);
+    if (FOptions.Stream) {
+        StartStream();
+        return;
+    }
 
     const QRect first = FRect ? FRect() : QRect();
     FFrames.clear();
@@ -258,6 +265,10 @@ void TRecorder::Start(TScreen& screen)
         throw ERecordError("The recorder has already been started");
     FStarted = true;
     FIsRunning = true;
+    if (FOptions.Stream) {
+        StartStream();
+        return;
+    }
     const QList<QRect> monitors = screen.Monitors();
     const int index = MonitorNearestCursor(screen);
     if (index < 0 || index >= monitors.size()) {
@@ -265,6 +276,95 @@ void TRecorder::Start(TScreen& screen)
         return;
     }
     StartEncoder(FullScreenSource(X11Display(), monitors[index], FOptions.Mouse));
+}
+
+void TRecorder::StartStream()
+{
+    FStream = FOptions.Stream();
+    if (!FStream) {
+        FailStart(QStringLiteral("There is no screen cast to record from"));
+        return;
+    }
+    connect(FStream.get(), &TScreenStream::Ready, this, [this] {
+        FStreamReady = true;
+        FFirstFrameDeadline.setRemainingTime(std::max(FOptions.FirstFrameTimeoutMs, 0));
+        FTimer.start();
+    });
+    connect(FStream.get(), &TScreenStream::Failed, this, &TRecorder::StreamFailed);
+    FStream->Open(FOptions.Mouse);
+}
+
+void TRecorder::StreamFailed(const QString& message)
+{
+    if (!FIsRunning || !FStream)
+        return;
+    if (FCMD && FCMD->IsRunning()) {
+        // The user stopped sharing or the desktop went: the frames so far
+        // make a proper file, finished as a stop would.
+        qInfo("The recording's screen cast ended: %s", qPrintable(message));
+        Stop();
+        return;
+    }
+    FailStart(message);
+}
+
+void TRecorder::StreamTick()
+{
+    if (FStopping)
+        return;
+    quint64 serial = 0;
+    const QImage latest = FStream->Latest(&serial);
+    if (!FPipe) {
+        // The encoder starts with the first frame, so a recording never
+        // begins with pictures the screen did not show.
+        if (serial == 0) {
+            if (FFirstFrameDeadline.hasExpired())
+                FailStart(QStringLiteral("The screen cast sent no picture within %1 seconds")
+                              .arg(FOptions.FirstFrameTimeoutMs / 1000.0));
+            return;
+        }
+        const QSize size = FRect ? FRect().size() : latest.size();
+        FFrames.clear();
+        FFrames.emplace_back(FrameSize(size), QImage::Format_RGB32);
+        FPipe = std::make_unique<TFramePipe>(FramesQueued);
+        if (!FPipe->Create()) {
+            FailStart(FPipe->ErrorText());
+            return;
+        }
+        FPipeFolder = FPipe->Folder();
+        FPipe->OnBroken = [this] {
+            FTimer.stop();
+        };
+        StartEncoder(RegionSource(FPipe->Path(), FFrames.front().size()));
+        return;
+    }
+    if (!FPipe->IsOpen() && !FPipe->TryOpen())
+        return;
+    if (FPipe->Full()) {
+        FPipe->CountDropped();
+        return;
+    }
+    const QSize frameSize = FFrames.front().size();
+    if (!FRect && latest.size() == frameSize && latest.format() == QImage::Format_RGB32) {
+        // The stream never writes into a frame it has handed out, so the
+        // whole monitor goes to the encoder without a copy.
+        FPipe->Send(latest);
+        return;
+    }
+    QImage& frame = FreeFrame();
+    if (FRect) {
+        const QRect rect = FRect();
+        const QRect copied(rect.topLeft(), rect.size().boundedTo(frame.size()));
+        if (copied.size() != frame.size())
+            frame.fill(Qt::black);
+        CopyFromStream(latest, FStream->Bounds(), copied, frame);
+    } else {
+        // The monitor's resolution changed: its top-left part, the rest black.
+        if (latest.width() < frame.width() || latest.height() < frame.height())
+            frame.fill(Qt::black);
+        CopyFromStream(latest, latest.rect(), frame.rect().intersected(latest.rect()), frame);
+    }
+    FPipe->Send(frame);
 }
 
 void TRecorder::StartEncoder(const QString& videoSource)
@@ -322,6 +422,14 @@ void TRecorder::FailStart(const QString& message)
 
 void TRecorder::Stop()
 {
+    if (FStream && !FCMD && FIsRunning && !FStopping) {
+        // Still waiting for the desktop or the first frame: there is nothing
+        // to finish, and the session closes with the stream.
+        FStopping = true;
+        CleanUp();
+        QMetaObject::invokeMethod(this, &TRecorder::Finish, Qt::QueuedConnection);
+        return;
+    }
     if (!FCMD || !FCMD->IsRunning() || FStopping)
         return;
     FStopping = true;
@@ -343,6 +451,10 @@ void TRecorder::Stop()
 
 void TRecorder::VirtualTick()
 {
+    if (FStream) {
+        StreamTick();
+        return;
+    }
     if (!FPipe || !FScreen || !FRect || FStopping)
         return;
     if (!FPipe->IsOpen() && !FPipe->TryOpen())
@@ -460,6 +572,9 @@ void TRecorder::CleanUp()
 {
     FTimer.stop();
     FStopTimer.stop();
+    // May run inside one of the stream's own signals.
+    if (FStream)
+        FStream.release()->deleteLater();
     if (FPipe) {
         FPipeFramesWritten = FPipe->FramesWritten();
         FPipeFramesDropped = FPipe->FramesDropped();

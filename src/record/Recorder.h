@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/ScreenStream.h"
 #include "record/DosCommand.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QImage>
 #include <QObject>
@@ -48,6 +50,15 @@ struct TRecordOptions
     // has not ended by then is ended, so a hung encoder never keeps the
     // recording (and the program) from ending.
     int StopTimeoutSeconds = 30;
+    // Where the display server shows this program no other pixels (Wayland
+    // sessions): makes the stream both kinds of recording take their frames
+    // from, through the FIFO. Empty: region frames from the screen, full
+    // screens through x11grab.
+    TScreenStreamFactory Stream;
+    // How long a stream may take to deliver its first frame once the desktop
+    // has started it (frames come only when the screen changes, but a fresh
+    // stream starts with one).
+    int FirstFrameTimeoutMs = 10000;
 };
 
 class TRecorder;
@@ -58,7 +69,11 @@ using TRecordErrorEvent =
 // Records the screen into an MP4 file by running ffmpeg through the console
 // process runner: the whole monitor nearest the mouse cursor (x11grab), or a
 // region given by a rectangle function, whose pixels the recorder copies 30
-// times a second and hands to the encoder as raw frames through a FIFO.
+// times a second and hands to the encoder as raw frames through a FIFO. With
+// a stream in the options, both kinds read the stream's newest frame 30
+// times a second instead (repeating it while the screen stands still), and
+// the encoder starts with the first frame; a stream that ends finishes the
+// file as Stop does.
 //
 // One recorder serves one recording: make it with its options, call one of
 // the Start overloads once, Stop when the user asks, and destroy the recorder once
@@ -137,6 +152,9 @@ private:
     void CmdNewLine(const QString& newLine, TOutputType outputType);
     void CmdTerminated();
     void VirtualTick();
+    void StartStream();
+    void StreamTick();
+    void StreamFailed(const QString& message);
     QImage& FreeFrame();
     void WriteLog(const QString& line);
     // Ends a recording that failed before the encoder ran, as the runner's
@@ -152,6 +170,9 @@ private:
     std::unique_ptr<TFramePipe> FPipe;
     QTimer FTimer;
     QTimer FStopTimer;
+    std::unique_ptr<TScreenStream> FStream;
+    QDeadlineTimer FFirstFrameDeadline;
+    bool FStreamReady = false;
     // Region frames: the one being painted and those queued for the encoder.
     std::vector<QImage> FFrames;
     QRect FScreenBounds;

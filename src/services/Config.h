@@ -109,6 +109,9 @@ inline constexpr TSetting<QString> OcrLanguage  {"ocr_language",  [] { return QS
 // Whether a desktop notification has told the user once how to bind the
 // desktop's own shortcut, where the desktop lets no program take a key.
 inline constexpr TSetting<bool>    ShortcutNotice {"shortcut_notice", [] { return false; }};
+// What the desktop's screen-cast portal gave to skip asking the user which
+// monitor to share next time (Wayland sessions); empty: ask.
+inline constexpr TSetting<QString> ScreenCastToken {"screencast_token", [] { return QString(); }};
 // clang-format on
 } // namespace Setting
 

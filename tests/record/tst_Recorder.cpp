@@ -2,6 +2,8 @@
 #include "Desktop.h"
 #include "TestEnvironment.h"
 #include "platform/Platform.h"
+#include "platform/ScreenStream.h"
+#include "platform/null/NullPlatform.h"
 #include "record/Recorder.h"
 
 #include <QCursor>
@@ -106,6 +108,53 @@ double Seconds(const QString& time)
 const QString Encode = QStringLiteral(
     "-c:v libx264 -preset ultrafast -r 30 -tune zerolatency -crf 25 -pix_fmt yuv420p");
 const QString Scale = QStringLiteral("-vf \"scale=trunc(iw/2)*2:trunc(ih/2)*2\" -y ");
+
+// A screen cast that does what a test tells it: fail to start, start and
+// send nothing, or send frames of one colour and then end.
+class TFakeStream : public TScreenStream
+{
+public:
+    enum class TPlan
+    {
+        Refused,
+        NoFrame,
+        FramesThenEnd,
+        NeverReady,
+    };
+
+    explicit TFakeStream(TPlan plan) : FPlan(plan) {}
+
+    void Open(bool) override
+    {
+        QTimer::singleShot(0, this, [this] {
+            if (FPlan == TPlan::Refused)
+                emit Failed(QStringLiteral("The desktop refused to share the screen"));
+            if (FPlan == TPlan::NeverReady || FPlan == TPlan::Refused)
+                return;
+            emit Ready();
+            if (FPlan != TPlan::FramesThenEnd)
+                return;
+            FFrame = QImage(64, 48, QImage::Format_RGB32);
+            FFrame.fill(QColor(40, 160, 220));
+            // One frame only: the recorder repeats it while the screen stands still.
+            FSerial = 1;
+            QTimer::singleShot(1500, this,
+                               [this] { emit Failed(QStringLiteral("The user stopped sharing")); });
+        });
+    }
+    QRect Bounds() const override { return {0, 0, 64, 48}; }
+    QImage Latest(quint64* serial) const override
+    {
+        if (serial)
+            *serial = FSerial;
+        return FFrame;
+    }
+
+private:
+    const TPlan FPlan;
+    QImage FFrame;
+    quint64 FSerial = 0;
+};
 
 } // namespace
 
@@ -707,6 +756,105 @@ private slots:
         QVERIFY(!QFileInfo::exists(recorder.Options().Output));
         QCOMPARE(ProcessesWith(recorder.Options().Output), 0);
         recorder.Stop();
+    }
+
+    // Frames from a screen cast: how it fails to start is the recording's
+    // error and leaves no file; one that ends mid-way finishes the file
+    // without an error, its one frame repeated for as long as it ran.
+    void streamRecording_data()
+    {
+        QTest::addColumn<int>("plan");
+        QTest::addColumn<bool>("stopAtOnce");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("refused") << int(TFakeStream::TPlan::Refused) << false
+                                 << "The desktop refused to share the screen";
+        QTest::newRow("no picture") << int(TFakeStream::TPlan::NoFrame) << false
+                                    << "The screen cast sent no picture within 0.3 seconds";
+        QTest::newRow("stopped while asking")
+            << int(TFakeStream::TPlan::NeverReady) << true << QString();
+        QTest::newRow("sharing ended")
+            << int(TFakeStream::TPlan::FramesThenEnd) << false << QString();
+    }
+
+    void streamRecording()
+    {
+        QFETCH(int, plan);
+        QFETCH(bool, stopAtOnce);
+        QFETCH(QString, error);
+        TRecordOptions options;
+        options.FFMpeg = FFFMpeg;
+        options.Output =
+            FFolder.filePath(QStringLiteral("stream-%1/V-001.mp4").arg(QTest::currentDataTag()));
+        options.FirstFrameTimeoutMs = 300;
+        options.Stream = [plan] {
+            return std::make_unique<TFakeStream>(TFakeStream::TPlan(plan));
+        };
+        QStringList errors;
+        TRecorder recorder(options);
+        recorder.SetOnError([&](TRecorder*, const QString& text, bool& handled) {
+            errors << text;
+            handled = true;
+        });
+        TNullScreen screen;
+        recorder.Start(screen);
+        if (stopAtOnce)
+            recorder.Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.IsRunning(), 15000);
+        QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList{error});
+        QCOMPARE(ProcessesWith(options.Output), 0);
+        if (plan != int(TFakeStream::TPlan::FramesThenEnd)) {
+            QVERIFY(!QFileInfo::exists(options.Output));
+            return;
+        }
+        const TProbe probe = Probe(options.Output);
+        QCOMPARE(probe.VideoCodec, QStringLiteral("h264"));
+        QCOMPARE(probe.Size, QSize(64, 48));
+        QVERIFY2(probe.Duration > 1.0, qPrintable(QString::number(probe.Duration)));
+        const QImage last = FrameAt(options.Output, probe.Duration - 0.1, FFolder.path());
+        QVERIFY(!last.isNull());
+        const QRgb pixel = last.pixel(32, 24);
+        QVERIFY2(qAbs(qRed(pixel) - 40) < 12 && qAbs(qGreen(pixel) - 160) < 12 &&
+                     qAbs(qBlue(pixel) - 220) < 12,
+                 qPrintable(QColor(pixel).name()));
+    }
+
+    // A region's pixels cut from a stream frame that shows `bounds`: one to
+    // one, partly off the streamed monitor (black there), and from a frame
+    // with twice the pixels of the root (a scaled monitor).
+    void copyFromStream_data()
+    {
+        QTest::addColumn<QRect>("rect");
+        QTest::addColumn<int>("scale");
+        QTest::addColumn<QList<QRgb>>("expected"); // target pixels (0,0), (1,0), (0,1), (3,2)
+        const auto at = [](int x, int y) {
+            return qRgb(x * 10, y * 10, 200);
+        };
+        QTest::newRow("inside") << QRect(102, 51, 4, 3) << 1
+                                << QList<QRgb>{at(2, 1), at(3, 1), at(2, 2), at(5, 3)};
+        QTest::newRow("partly outside")
+            << QRect(98, 49, 4, 3) << 1
+            << QList<QRgb>{qRgb(0, 0, 0), qRgb(0, 0, 0), qRgb(0, 0, 0), at(1, 1)};
+        QTest::newRow("scaled monitor")
+            << QRect(102, 51, 4, 3) << 2 << QList<QRgb>{at(2, 1), at(3, 1), at(2, 2), at(5, 3)};
+    }
+
+    void copyFromStream()
+    {
+        QFETCH(QRect, rect);
+        QFETCH(int, scale);
+        QFETCH(QList<QRgb>, expected);
+        const QRect bounds(100, 50, 8, 6);
+        // Each root pixel its own colour, `scale` frame pixels square.
+        QImage frame(bounds.size() * scale, QImage::Format_RGB32);
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                frame.setPixel(x, y, qRgb(x / scale * 10, y / scale * 10, 200));
+        QImage target(rect.size(), QImage::Format_RGB32);
+        target.fill(Qt::white);
+        CopyFromStream(frame, bounds, rect, target);
+        const QPoint probes[4] = {{0, 0}, {1, 0}, {0, 1}, {3, 2}};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(QColor(target.pixel(probes[i])).name(), QColor(expected[i]).name());
     }
 
 private:

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <malloc.h>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -408,6 +409,8 @@ void TRtOcr::Start(const TLanguage& language, void* customData, TCompletionProc 
     // The previous worker has posted its completion and is ending, if not gone.
     if (FWorker.joinable())
         FWorker.join();
+    if (FDropEngine)
+        FDropEngine->stop();
     if (!FEngine)
         FEngine = std::make_unique<TEngine>();
 
@@ -509,6 +512,12 @@ void TRtOcr::Complete(const std::shared_ptr<TJob>& job, const TResult& result)
     if (FJob != job)
         return;
     FJob.reset();
+    if (!FDropEngine) {
+        FDropEngine = new QTimer(this);
+        FDropEngine->setSingleShot(true);
+        connect(FDropEngine, &QTimer::timeout, this, &TRtOcr::DropEngine);
+    }
+    FDropEngine->start(FEngineKeepTime);
     try {
         if (job->Completion)
             job->Completion(result);
@@ -519,6 +528,21 @@ void TRtOcr::Complete(const std::shared_ptr<TJob>& job, const TResult& result)
     } catch (...) {
         qWarning("Text recognition completion handler failed");
     }
+}
+
+void TRtOcr::DropEngine()
+{
+    if (FJob || !FEngine)
+        return;
+    if (FWorker.joinable())
+        FWorker.join();
+    // Freeing a model takes a while; the next recognition waits for it.
+    FWorker = std::thread([engine = std::move(FEngine)]() mutable {
+        engine.reset();
+        // The engine's buffers were freed into the worker threads' heaps,
+        // which keep them otherwise.
+        malloc_trim(0);
+    });
 }
 
 void TRtOcr::Cancel()

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -93,7 +94,8 @@ using TCompletionProc = std::function<void(const TResult& result)>;
 // could take the exception.
 //
 // The engine's model for a language is loaded on the worker the first time
-// that language is recognised and kept for the next recognition in it.
+// that language is recognised and kept for the next recognition in it, for
+// EngineKeepTime.
 //
 // Everything here is for the thread the component lives on, except
 // AvailableLanguages and MaxImageDimension, which any thread may call.
@@ -156,6 +158,15 @@ public:
 
     bool Busy() const { return FJob != nullptr; }
 
+    // The engines and their models stay loaded for this long after a
+    // recognition, for the next one; then they are dropped and their memory
+    // returned to the system (a full screen leaves a hundred megabytes and
+    // more behind), off this thread. Loading them again takes a few hundred
+    // milliseconds at most. 0 drops them at once.
+    int EngineKeepTime() const { return FEngineKeepTime; }
+    void SetEngineKeepTime(int milliseconds) { FEngineKeepTime = milliseconds; }
+    bool EngineLoaded() const { return FEngine != nullptr; }
+
 private:
     struct TEngine;
     struct TJob;
@@ -165,6 +176,7 @@ private:
     // Runs on the worker. Never throws: whatever goes wrong is an stError result.
     static TResult Run(TJob& job, TEngine& engine) noexcept;
     void Complete(const std::shared_ptr<TJob>& job, const TResult& result);
+    void DropEngine();
 
     QImage FPicture;
     TCompletedEvent FOnCompleted;
@@ -175,6 +187,8 @@ private:
     // this component's thread touches it only when no worker runs.
     std::unique_ptr<TEngine> FEngine;
     std::thread FWorker;
+    int FEngineKeepTime = 60000;
+    QTimer* FDropEngine = nullptr;
 };
 
 } // namespace RtOcr

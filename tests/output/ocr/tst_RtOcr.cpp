@@ -699,6 +699,21 @@ private slots:
                                 .arg(longestQueuedNs / 1'000'000)));
     }
 
+    // Kept for the next recognition for a while, then dropped; the next
+    // recognition loads them again.
+    void dropsTheEngineWhenIdle()
+    {
+        const QString text = QStringLiteral("Keep the engine for a while");
+        TRtOcr ocr;
+        ocr.SetEngineKeepTime(300);
+        ocr.SetPicture(RenderLines({text}, "DejaVu Sans", 32).Picture);
+        QVERIFY(!ocr.EngineLoaded());
+        QCOMPARE(RecognizeAndWait(ocr, Language("en")).Text, text);
+        QVERIFY(ocr.EngineLoaded());
+        QTRY_VERIFY_WITH_TIMEOUT(!ocr.EngineLoaded(), 10000);
+        QCOMPARE(RecognizeAndWait(ocr, Language("en")).Text, text);
+    }
+
     void refusesASecondRecognition()
     {
         TRtOcr ocr;
