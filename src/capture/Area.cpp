@@ -185,6 +185,8 @@ TFrmArea::TFrmArea(TFrmSize& size, TAreaOwner& owner)
 
 TFrmArea::~TFrmArea()
 {
+    if (FSeeThrough)
+        KeepWindowAbove(this, false);
     if (FStoreTimer->isActive())
         StoreGeometry();
 }
@@ -463,12 +465,16 @@ void TFrmArea::showEvent(QShowEvent* event)
     windowHandle()->installEventFilter(this);
     TmrColor->start();
     FPositionChecked = false;
+    if (FSeeThrough)
+        KeepWindowAbove(this, true);
 }
 
 void TFrmArea::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     TmrColor->stop();
+    if (FSeeThrough)
+        KeepWindowAbove(this, false);
 }
 
 void TFrmArea::closeEvent(QCloseEvent* event)
@@ -556,8 +562,9 @@ void TFrmArea::StartDrag(Qt::Edges edges, const QPointF& global)
             windowHandle()->startSystemResize(edges);
         return;
     }
-    // No window manager moves an unmanaged window: the program follows the
-    // pointer itself until the button is let go.
+    // No window manager moves an unmanaged window, nor gives it the
+    // keyboard for the arrow keys: the program does both itself.
+    FocusWindow(this);
     FDragging = true;
     FDragEdges = edges;
     FDragFrom = global;

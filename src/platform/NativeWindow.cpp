@@ -82,6 +82,12 @@ bool SetWindowInputShape(QWidget* window, const QRegion& shape)
     return window->internalWinId() && Native().SetInputShape(window, shape);
 }
 
+void KeepWindowAbove(QWidget* window, bool keep)
+{
+    if (window->internalWinId())
+        Native().KeepAbove(window, keep);
+}
+
 QRect WorkArea(const QScreen* screen)
 {
     if (!screen)

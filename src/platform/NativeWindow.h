@@ -31,6 +31,9 @@ public:
     // Lets pointer input reach `window` only inside `shape` (window-local),
     // leaving what is drawn alone; false when it cannot.
     virtual bool SetInputShape(QWidget*, const QRegion&) { return false; }
+    // Keeps (or stops keeping) an unmanaged `window` above every managed
+    // window for pointer input; false when it cannot.
+    virtual bool KeepAbove(QWidget*, bool) { return false; }
     // What panels and docks keep along the root's edges, one rectangle per
     // strut; nullopt when the platform has no such notion.
     virtual std::optional<QList<QRect>> Struts() = 0;
@@ -85,6 +88,14 @@ void SetWindowShape(QWidget* window, const QRegion& shape);
 // drawn stays as painted. For a translucent window whose see-through parts
 // must also pass clicks. False where the platform cannot (nothing changes).
 bool SetWindowInputShape(QWidget* window, const QRegion& shape);
+
+// Keeps a shown, unmanaged (BypassWindowManagerHint) top-level window above
+// the window manager's windows in the server's stacking order, which decides
+// who gets the pointer, until called with `keep` false (before the window
+// is destroyed). Some window managers raise the focused window over every
+// other, unmanaged ones too, although the compositor still draws those on
+// top. Nothing where the platform cannot.
+void KeepWindowAbove(QWidget* window, bool keep);
 
 // The work area of `screen` in Qt's units: the screen less what panels and
 // docks keep along its edges. Qt reads the window manager's one work area

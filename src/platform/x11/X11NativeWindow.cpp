@@ -2,6 +2,9 @@
 
 #include "platform/x11/Xcb.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
+#include <QList>
 #include <QWidget>
 #include <vector>
 #include <xcb/shape.h>
@@ -193,6 +196,101 @@ bool TX11NativeWindows::SetInputShape(QWidget* window, const QRegion& shape)
     if (!NativeId(window))
         return false;
     X11SetWindowInputShape(QtXcbConnection(), NativeId(window), shape);
+    return true;
+}
+
+namespace {
+
+// Raises the kept windows again whenever a managed window is mapped or
+// restacked. Override-redirect windows (menus, tooltips, the program's own
+// popups) are left above: they come and go on purpose.
+class TKeepAbove : public QAbstractNativeEventFilter
+{
+public:
+    void Keep(xcb_window_t window, bool keep)
+    {
+        FWindows.removeAll(window);
+        if (keep) {
+            FWindows.append(window);
+            WatchRoot();
+            Raise();
+        }
+    }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        if (FWindows.isEmpty() || type != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        xcb_window_t window = XCB_WINDOW_NONE;
+        bool unmanaged = true;
+        switch (event->response_type & ~0x80) {
+        case XCB_MAP_NOTIFY: {
+            const auto* map = reinterpret_cast<const xcb_map_notify_event_t*>(event);
+            window = map->window;
+            unmanaged = map->override_redirect;
+            break;
+        }
+        case XCB_CONFIGURE_NOTIFY: {
+            const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+            if (configure->event != configure->window) {
+                window = configure->window;
+                unmanaged = configure->override_redirect;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        if (window != XCB_WINDOW_NONE && !unmanaged && !FWindows.contains(window))
+            Raise();
+        return false;
+    }
+
+private:
+    void WatchRoot()
+    {
+        if (FWatching)
+            return;
+        xcb_connection_t* connection = QtXcbConnection();
+        const xcb_window_t root = XcbRootWindow(connection);
+        if (!connection || root == XCB_WINDOW_NONE)
+            return;
+        // Each client has its own event mask on a window: add to Qt's.
+        const auto attributes = VORANTU_XCB_REPLY(xcb_get_window_attributes, connection,
+                                                  xcb_get_window_attributes(connection, root));
+        if (!attributes)
+            return;
+        const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(connection);
+        QCoreApplication::instance()->installNativeEventFilter(this);
+        FWatching = true;
+    }
+
+    void Raise()
+    {
+        xcb_connection_t* connection = QtXcbConnection();
+        if (!connection)
+            return;
+        const uint32_t above = XCB_STACK_MODE_ABOVE;
+        for (const xcb_window_t window : FWindows)
+            xcb_configure_window(connection, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        xcb_flush(connection);
+    }
+
+    QList<xcb_window_t> FWindows;
+    bool FWatching = false;
+};
+
+} // namespace
+
+bool TX11NativeWindows::KeepAbove(QWidget* window, bool keep)
+{
+    if (!NativeId(window) || !QCoreApplication::instance())
+        return false;
+    static TKeepAbove keeper;
+    keeper.Keep(NativeId(window), keep);
     return true;
 }
 

@@ -47,6 +47,7 @@ public:
     bool Place(QWidget* window, const QRect& physical) override;
     bool SetShape(QWidget* window, const QRegion& shape) override;
     bool SetInputShape(QWidget* window, const QRegion& shape) override;
+    bool KeepAbove(QWidget* window, bool keep) override;
     std::optional<QList<QRect>> Struts() override;
     std::optional<bool> Focus(QWidget* window) override;
     bool CompositorRunning() override;
