@@ -329,7 +329,7 @@ bool EncodePng(const QImage& rows, const png_color* palette, int paletteSize, in
 }
 
 // Truecolour PNG on every core. The Sub-filtered rows are cut into bands of
-// equal height and at most about BandBytes, each deflated at level 7 by
+// at most about BandBytes, each deflated at level 7 by
 // libdeflate, whose matcher at that level takes under half of zlib's time for
 // a file no larger. The bands join into one zlib stream whose Adler-32 is
 // combined from theirs: every band but the last has its final-block bit
@@ -543,13 +543,21 @@ bool PngChunk(TPngSink& sink, const char* type, const unsigned char* data, std::
 bool EncodeTruecolourPng(const QImage& rows, TPngSink& sink)
 {
     const std::size_t rowBytes = std::size_t(rows.width()) * 3 + 1;
-    // Bands of equal height, so that two cores finish a 1080p screen together.
+    // Bands sized so that two cores finish a 1080p screen together: every
+    // band but the last is also inflated once, so the last one is given as
+    // many more rows as that takes.
     const std::size_t bandCount = std::max<std::size_t>(
         1, (rowBytes * std::size_t(rows.height()) + BandBytes - 1) / BandBytes);
-    const int rowsPerBand = int((std::size_t(rows.height()) + bandCount - 1) / bandCount);
+    constexpr double LastBandWeight = 1.25;
+    const double rowsPerBand =
+        bandCount == 1 ? rows.height() : rows.height() / (double(bandCount - 1) + LastBandWeight);
     std::vector<TPngBand> bands;
-    for (int y = 0; y < rows.height(); y += rowsPerBand)
-        bands.push_back(TPngBand{y, std::min(rows.height(), y + rowsPerBand), {}, 1, 0});
+    for (std::size_t i = 0; i < bandCount; ++i) {
+        const int first = int(double(i) * rowsPerBand);
+        const int end = i + 1 == bandCount ? rows.height() : int(double(i + 1) * rowsPerBand);
+        if (end > first)
+            bands.push_back(TPngBand{first, end, {}, 1, 0});
+    }
 
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
