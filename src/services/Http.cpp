@@ -1,5 +1,6 @@
 #include "services/Http.h"
 
+#include "services/Plugin.h"
 #include "services/http/HttpPlugin.h"
 
 #include <QCoreApplication>
@@ -34,46 +35,17 @@ QString PluginName()
 
 QStringList PluginCandidates()
 {
-    const QString programDir = QCoreApplication::applicationDirPath();
-    QStringList candidates = {
-        programDir + QLatin1Char('/') + PluginName(),
-        QDir::cleanPath(programDir + QStringLiteral("/" VORANTU_HTTP_PLUGIN_INSTALL_DIR "/") +
-                        PluginName())};
-    // Only programs inside the build tree (the tests) load the build's own
-    // plugin: the folder an installed program was built in may be a
-    // temporary one that anybody could recreate with a plugin of their own.
-    const QString buildDir = QDir::cleanPath(QStringLiteral(VORANTU_BUILD_DIR));
-    if (programDir.startsWith(buildDir + QLatin1Char('/')))
-        candidates << QStringLiteral(VORANTU_HTTP_PLUGIN_BUILD_PATH);
-    return candidates;
+    return ::PluginCandidates(PluginName(), QStringLiteral(VORANTU_HTTP_PLUGIN_INSTALL_DIR),
+                              QStringLiteral(VORANTU_BUILD_DIR),
+                              QStringLiteral(VORANTU_HTTP_PLUGIN_BUILD_PATH));
 }
 
 // Loaded once for the rest of the run; null with the reasons in `error`
 // when no candidate loads. Requests come from several threads.
 THttpRequestEntry Entry(QString& error)
 {
-    static std::mutex mutex;
-    static THttpRequestEntry entry = nullptr;
-    // Destroying a QLibrary does not unload it; the one that loaded stays owned here.
-    static std::unique_ptr<QLibrary> loaded;
-    const std::lock_guard lock(mutex);
-    if (entry)
-        return entry;
-    QStringList failures;
-    for (const QString& candidate : PluginCandidates()) {
-        if (!QFileInfo::exists(candidate))
-            continue;
-        auto library = std::make_unique<QLibrary>(candidate);
-        entry = reinterpret_cast<THttpRequestEntry>(library->resolve("VorantuHttpRequest"));
-        if (entry) {
-            loaded = std::move(library);
-            return entry;
-        }
-        failures << library->errorString();
-    }
-    error = failures.isEmpty() ? QStringLiteral("\"%1\" not found").arg(PluginName())
-                               : failures.join(QLatin1Char('\n'));
-    return nullptr;
+    return reinterpret_cast<THttpRequestEntry>(
+        ResolvePluginEntry(PluginCandidates(), "VorantuHttpRequest", PluginName(), error));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "capture/web/WebEngine.h"
 
 #include "capture/web/WebBrowser.h"
+#include "services/Plugin.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -125,18 +126,9 @@ QString WebEnginePluginName()
 
 QStringList WebEnginePluginCandidates()
 {
-    const QString programDir = QCoreApplication::applicationDirPath();
-    QStringList candidates = {
-        programDir + QLatin1Char('/') + WebEnginePluginName(),
-        QDir::cleanPath(programDir + QStringLiteral("/" VORANTU_WEBENGINE_INSTALL_DIR "/") +
-                        WebEnginePluginName())};
-    // Test programs live in their own folder of the build tree. An installed
-    // program never looks there: the folder it was built in may be a
-    // temporary one that anybody could recreate with a plugin of their own.
-    const QString buildDir = QDir::cleanPath(QStringLiteral(VORANTU_BUILD_DIR));
-    if (programDir.startsWith(buildDir + QLatin1Char('/')))
-        candidates << QStringLiteral(VORANTU_WEBENGINE_BUILD_PATH);
-    return candidates;
+    return PluginCandidates(WebEnginePluginName(), QStringLiteral(VORANTU_WEBENGINE_INSTALL_DIR),
+                            QStringLiteral(VORANTU_BUILD_DIR),
+                            QStringLiteral(VORANTU_WEBENGINE_BUILD_PATH));
 }
 
 TWebBrowser* CreateWebBrowser(QWidget* parent, QString* error)

@@ -2,6 +2,7 @@
 
 #include "output/ocr/Engine.h"
 #include "output/ocr/Languages.h"
+#include "services/Plugin.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,30 +73,9 @@ int PictureResolution(const QImage& picture)
 // Null with the reasons in `error` when no candidate loads.
 TCreateOcrEngine EngineFactory(QString& error)
 {
-    static std::mutex mutex;
-    static TCreateOcrEngine factory = nullptr;
-    // Destroying a QLibrary does not unload it; the one that loaded stays owned here.
-    static std::unique_ptr<QLibrary> loaded;
-    const std::lock_guard lock(mutex);
-    if (factory)
-        return factory;
-    QStringList failures;
-    for (const QString& candidate : TRtOcr::EnginePluginCandidates()) {
-        if (!QFileInfo::exists(candidate))
-            continue;
-        // Never unloaded: engines made by it live until their component goes.
-        auto* library = new QLibrary(candidate);
-        factory = reinterpret_cast<TCreateOcrEngine>(library->resolve("VorantuCreateOcrEngine"));
-        if (factory) {
-            loaded.reset(library);
-            return factory;
-        }
-        failures << library->errorString();
-        delete library;
-    }
-    error = failures.isEmpty() ? QStringLiteral("\"%1\" not found").arg(TRtOcr::EnginePluginName())
-                               : failures.join(QLatin1Char('\n'));
-    return nullptr;
+    return reinterpret_cast<TCreateOcrEngine>(
+        ResolvePluginEntry(TRtOcr::EnginePluginCandidates(), "VorantuCreateOcrEngine",
+                           TRtOcr::EnginePluginName(), error));
 }
 
 // One engine with the model it has loaded.
@@ -352,18 +332,9 @@ QString TRtOcr::EnginePluginName()
 
 QStringList TRtOcr::EnginePluginCandidates()
 {
-    const QString programDir = QCoreApplication::applicationDirPath();
-    QStringList candidates = {
-        programDir + QLatin1Char('/') + EnginePluginName(),
-        QDir::cleanPath(programDir + QStringLiteral("/" VORANTU_OCR_ENGINE_INSTALL_DIR "/") +
-                        EnginePluginName())};
-    // Only programs inside the build tree (the tests) load the build's own
-    // engine: the folder an installed program was built in may be a
-    // temporary one that anybody could recreate with a plugin of their own.
-    const QString buildDir = QDir::cleanPath(QStringLiteral(VORANTU_BUILD_DIR));
-    if (programDir.startsWith(buildDir + QLatin1Char('/')))
-        candidates << QStringLiteral(VORANTU_OCR_ENGINE_BUILD_PATH);
-    return candidates;
+    return PluginCandidates(EnginePluginName(), QStringLiteral(VORANTU_OCR_ENGINE_INSTALL_DIR),
+                            QStringLiteral(VORANTU_BUILD_DIR),
+                            QStringLiteral(VORANTU_OCR_ENGINE_BUILD_PATH));
 }
 
 void TRtOcr::Recognize(const TLanguage& language, void* customData, int left, int top, int right,

@@ -3,6 +3,7 @@
 #include "platform/wayland/Portal.h"
 #include "platform/wayland/pipewire/Stream.h"
 #include "services/Config.h"
+#include "services/Plugin.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -48,30 +49,9 @@ QString Fmt(const QDBusMessage& error)
 // `error` when no candidate loads.
 TOpenPipeWireStream PluginEntry(QString& error)
 {
-    static std::mutex mutex;
-    static TOpenPipeWireStream entry = nullptr;
-    // Destroying a QLibrary does not unload it; the one that loaded stays owned here.
-    static std::unique_ptr<QLibrary> loaded;
-    const std::lock_guard lock(mutex);
-    if (entry)
-        return entry;
-    QStringList failures;
-    for (const QString& candidate : TPortalScreenCast::PluginCandidates()) {
-        if (!QFileInfo::exists(candidate))
-            continue;
-        auto library = std::make_unique<QLibrary>(candidate);
-        entry =
-            reinterpret_cast<TOpenPipeWireStream>(library->resolve("VorantuOpenPipeWireStream"));
-        if (entry) {
-            loaded = std::move(library);
-            return entry;
-        }
-        failures << library->errorString();
-    }
-    error = failures.isEmpty()
-                ? QStringLiteral("\"%1\" not found").arg(QStringLiteral(VORANTU_PIPEWIRE_FILE_NAME))
-                : failures.join(QLatin1Char('\n'));
-    return nullptr;
+    return reinterpret_cast<TOpenPipeWireStream>(
+        ResolvePluginEntry(TPortalScreenCast::PluginCandidates(), "VorantuOpenPipeWireStream",
+                           QStringLiteral(VORANTU_PIPEWIRE_FILE_NAME), error));
 }
 
 // Streams of Start's results: (node, properties) pairs.
@@ -152,18 +132,9 @@ TPortalScreenCast::~TPortalScreenCast()
 
 QStringList TPortalScreenCast::PluginCandidates()
 {
-    const QString programDir = QCoreApplication::applicationDirPath();
-    const QString name = QStringLiteral(VORANTU_PIPEWIRE_FILE_NAME);
-    QStringList candidates = {
-        programDir + QLatin1Char('/') + name,
-        QDir::cleanPath(programDir + QStringLiteral("/" VORANTU_PIPEWIRE_INSTALL_DIR "/") + name)};
-    // Only programs inside the build tree (the tests) load the build's own
-    // plugin: the folder an installed program was built in may be a
-    // temporary one that anybody could recreate with a plugin of their own.
-    const QString buildDir = QDir::cleanPath(QStringLiteral(VORANTU_BUILD_DIR));
-    if (programDir.startsWith(buildDir + QLatin1Char('/')))
-        candidates << QStringLiteral(VORANTU_PIPEWIRE_BUILD_PATH);
-    return candidates;
+    return ::PluginCandidates(
+        QStringLiteral(VORANTU_PIPEWIRE_FILE_NAME), QStringLiteral(VORANTU_PIPEWIRE_INSTALL_DIR),
+        QStringLiteral(VORANTU_BUILD_DIR), QStringLiteral(VORANTU_PIPEWIRE_BUILD_PATH));
 }
 
 QImage TPortalScreenCast::Latest(quint64* serial) const
