@@ -1,14 +1,13 @@
 #include "Boxes.h"
 #include "MainWindowFixture.h"
 #include "NetTestSupport.h"
+#include "Recordings.h"
 #include "TestEnvironment.h"
 #include "app/Main.h"
 #include "services/Config.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QScopeGuard>
@@ -16,19 +15,6 @@
 #include <QTemporaryDir>
 
 namespace {
-
-// The first video stream's width, height and the file's duration, as ffprobe reads them.
-QJsonObject Probe(const QString& file)
-{
-    QProcess probe;
-    probe.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                            "stream=width,height,codec_name:format=duration", "-of", "json", file});
-    probe.waitForFinished(20000);
-    const QJsonObject root = QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
-    QJsonObject result = root["streams"].toArray().first().toObject();
-    result["duration"] = root["format"].toObject()["duration"].toString().toDouble();
-    return result;
-}
 
 // The colour and weight a clock label is drawn in, once its style has applied.
 QPair<QColor, bool> Look(QLabel* label)
@@ -88,11 +74,10 @@ private slots:
 
         const QStringList files = QDir(FSave).entryList({"*.mp4"}, QDir::Files);
         QCOMPARE(files, QStringList{"V-001.mp4"});
-        const QJsonObject video = Probe(FSave + "/V-001.mp4");
-        QCOMPARE(video["width"].toInt(), 1280);
-        QCOMPARE(video["height"].toInt(), 1024);
-        QVERIFY2(video["duration"].toDouble() > 2.0 && video["duration"].toDouble() < 6.0,
-                 qPrintable(QString::number(video["duration"].toDouble())));
+        const TProbe video = Probe(FSave + "/V-001.mp4");
+        QCOMPARE(video.Size, QSize(1280, 1024));
+        QVERIFY2(video.Duration > 2.0 && video.Duration < 6.0,
+                 qPrintable(QString::number(video.Duration)));
     }
 
     void RegionRecordingStopsWhenItsWindowCloses()
@@ -120,9 +105,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!FWindow->IsRecording(), 15000);
         QCOMPARE(region->LvlRecTime->text(), QStringLiteral("[REC] 00:00:00"));
         QCOMPARE(Look(region->LvlRecTime), qMakePair(QColor(128, 0, 0), false));
-        const QJsonObject video = Probe(FSave + "/V-002.mp4");
-        QCOMPARE(video["width"].toInt(), 320);
-        QCOMPARE(video["height"].toInt(), 240);
+        QCOMPARE(Probe(FSave + "/V-002.mp4").Size, QSize(320, 240));
     }
 
     void EncoderRemovedAfterItWasChosen()

@@ -30,6 +30,18 @@ void SetStored(const QString& name, const QVariant& value)
     settings.setValue(name, value);
 }
 
+// The region window as stored for the next start: 400x250 at (300, 200),
+// whose hole then lies at StoredHole (inside the frame's border and header).
+const QRect StoredHole(306, 231, 400, 250);
+void StoreRegionWindow()
+{
+    SetStored("area", 1);
+    SetStored("left", 300);
+    SetStored("top", 200);
+    SetStored("width", 400);
+    SetStored("height", 250);
+}
+
 QString SocketFolder()
 {
     return qEnvironmentVariable("XDG_RUNTIME_DIR") + "/vorantu";
@@ -292,15 +304,11 @@ private slots:
         // centre a managed window), and the capture must be that hole, also
         // after the user dragged the window by its header or moved it with
         // the keyboard.
-        SetStored("area", 1);
-        SetStored("left", 300);
-        SetStored("top", 200);
-        SetStored("width", 400);
-        SetStored("height", 250);
+        StoreRegionWindow();
         TProgram program;
         QVERIFY(program.WaitListening());
         const QImage pattern = TestDesktop::Pattern(ScreenSize);
-        const QRect hole(306, 231, 400, 250);
+        const QRect hole = StoredHole;
         const auto shownAt = [&](const QRect& interior) {
             return RegionShownAt(interior, pattern);
         };
@@ -352,17 +360,13 @@ private slots:
     {
         // The recording's frames are cut from the screen cast at the hole:
         // they show what lies below, not the window and not black.
-        SetStored("area", 1);
+        StoreRegionWindow();
         SetStored("saveto", 5);
         SetStored("mouse_rec", false);
-        SetStored("left", 300);
-        SetStored("top", 200);
-        SetStored("width", 400);
-        SetStored("height", 250);
         TProgram program;
         QVERIFY(program.WaitListening());
         const QImage pattern = TestDesktop::Pattern(ScreenSize);
-        const QRect hole(306, 231, 400, 250);
+        const QRect hole = StoredHole;
         QVERIFY(QTest::qWaitFor([&] { return RegionShownAt(hole, pattern); }, 10000));
         const QString file = QDir::homePath() + "/Desktop/V-001.mp4";
         QFile::remove(file);
@@ -451,14 +455,10 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return clicked(QPoint(500, 400), 500); }, 10000),
                  "the window below hears no clicks at all");
 
-        SetStored("area", 1);
-        SetStored("left", 300);
-        SetStored("top", 200);
-        SetStored("width", 400);
-        SetStored("height", 250);
+        StoreRegionWindow();
         TProgram program;
         QVERIFY(program.WaitListening());
-        const QPoint header(306 + 150, 200 + 10);
+        const QPoint header(StoredHole.left() + 150, 200 + 10);
         QVERIFY(QTest::qWaitFor(
             [&] {
                 return TestWayland::Grab(QRect(header, QSize(1, 1))).pixel(0, 0) == qRgb(64, 0, 0);

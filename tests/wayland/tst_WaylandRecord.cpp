@@ -1,4 +1,5 @@
 #include "MainWindowFixture.h"
+#include "Recordings.h"
 #include "TestEnvironment.h"
 #include "Wayland.h"
 #include "app/MainControls.h"
@@ -26,44 +27,6 @@
 // sends a frame only when the screen changes.
 
 namespace {
-
-struct TProbe
-{
-    QString VideoCodec;
-    QSize Size;
-    double Duration = 0;
-};
-
-TProbe Probe(const QString& file)
-{
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-                  {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                   "stream=codec_name,width,height:format=duration", "-of", "compact=p=0", file});
-    ffprobe.waitForFinished(20000);
-    TProbe probe;
-    for (const QString& line : QString::fromUtf8(ffprobe.readAllStandardOutput()).split('\n')) {
-        QMap<QString, QString> fields;
-        for (const QString& field : line.trimmed().split('|'))
-            fields.insert(field.section('=', 0, 0), field.section('=', 1));
-        if (fields.contains("codec_name")) {
-            probe.VideoCodec = fields.value("codec_name");
-            probe.Size = QSize(fields.value("width").toInt(), fields.value("height").toInt());
-        } else if (fields.contains("duration")) {
-            probe.Duration = fields.value("duration").toDouble();
-        }
-    }
-    return probe;
-}
-
-QImage FrameAt(const QString& file, double seconds, const QString& folder)
-{
-    const QString png = folder + QStringLiteral("/frame.png");
-    QFile::remove(png);
-    QProcess::execute(QStringLiteral("ffmpeg"), {"-v", "error", "-ss", QString::number(seconds),
-                                                 "-i", file, "-frames:v", "1", "-y", png});
-    return QImage(png);
-}
 
 // Colours survive H.264 within a few steps; these are far apart.
 bool Near(QRgb a, QColor b)
