@@ -16,29 +16,19 @@ runs=${2:-15}
 perfdata=${3:-}
 [[ -z $perfdata ]] || perfdata=$(realpath -m "$perfdata")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+bench_dir=$here/bench
 
 inner() {
     set -euo pipefail
-    local work
+    source "$bench_dir/common.sh"
+    local work app
     work=$(mktemp -d)
-    export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
-    mkdir -p "$HOME/shots" "$XDG_CONFIG_HOME/Dastrane" "$XDG_RUNTIME_DIR"
-    chmod 700 "$XDG_RUNTIME_DIR"
+    private_home "$work"
     printf '[General]\npath=%s\nsound=1\nmouse=1\n' "$HOME/shots" >"$XDG_CONFIG_HOME/Dastrane/Vorantu.conf"
     "$build/bench/bench_textscreen" & local screen=$!
-    "$build/bin/vorantu" /start & local app=$!
-    local socket=$XDG_RUNTIME_DIR/vorantu/TFrmVorantu
-    for _ in $(seq 100); do [[ -S $socket ]] && break; sleep 0.1; done
+    start_program app
     xdotool mousemove 200 200
     sleep 1
-    capture() { printf 'WM_COPYDATA 1\n{"command":"capture"}' | socat -t 30 - "UNIX-CONNECT:$socket" >/dev/null; }
-    ms() { # command... : prints its whole-process time in milliseconds
-        local t0 t1
-        t0=$(date +%s%N)
-        "$@" >/dev/null 2>&1
-        t1=$(date +%s%N)
-        echo "$(((t1 - t0) / 1000))" | awk '{printf "%.3f\n", $1 / 1000}'
-    }
     # Processor time (user + system, all threads) as well as wall time: on a
     # busy machine a second core does not shorten the wall time, but the
     # work done is the same whatever the load.
@@ -61,7 +51,6 @@ inner() {
             cpums maim -g 1920x1080+0+0 "$work/maim.png" >>"$work/maim.cpu"
         fi
     done
-    median() { sort -n "$1" | awk '{a[NR]=$1} END {print (NR%2)?a[(NR+1)/2]:(a[NR/2]+a[NR/2+1])/2}'; }
     echo "1920x1080 text screen to PNG, whole process, median of $runs (load $(cut -d' ' -f1-3 /proc/loadavg)):"
     local base
     base=$(median "$work/vorantu.ms")
@@ -93,11 +82,10 @@ inner() {
         wait "$perf" || true
         echo "  profile of 10 captures: $perfdata"
     fi
-    printf 'WM_USER 2\n' | socat -t 5 - "UNIX-CONNECT:$socket" >/dev/null || true
-    wait "$app" || true
+    quit_program "$app"
     kill "$screen" 2>/dev/null || true
     rm -rf "$work"
 }
 export -f inner
-export build runs perfdata
+export build runs perfdata bench_dir
 exec "$here/scripts/desktop" run bash -c inner

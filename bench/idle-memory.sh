@@ -10,22 +10,20 @@ build=$(cd "${1:?build folder}" && pwd)
 settle=${2:-5}
 runs=${3:-5}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+bench_dir=$here/bench
 
 inner() {
     set -euo pipefail
+    source "$bench_dir/common.sh"
     local results
     results=$(mktemp)
     for i in $(seq "$runs"); do
         local work
         work=$(mktemp -d)
         (
-            export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
-            mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
-            chmod 700 "$XDG_RUNTIME_DIR"
-            "$build/bin/vorantu" /start &
-            local app=$!
-            local socket=$XDG_RUNTIME_DIR/vorantu/TFrmVorantu
-            for _ in $(seq 100); do [[ -S $socket ]] && break; sleep 0.1; done
+            private_home "$work"
+            local app
+            start_program app
             sleep "$settle"
             local kb
             kb=$(awk '/^VmRSS/ {print $2}' "/proc/$app/status")
@@ -35,8 +33,7 @@ inner() {
                 "$(grep -oE '[^/]+\.so[.0-9]*$' "/proc/$app/maps" | sort -u |
                     grep -E 'tesseract|lept|archive|WebEngine|curl|ssl|gnutls|ldap' |
                     tr '\n' ' ' || true)"
-            printf 'WM_USER 2\n' | socat -t 5 - "UNIX-CONNECT:$socket" >/dev/null || true
-            wait "$app" || true
+            quit_program "$app"
         )
         rm -rf "$work"
     done
@@ -49,5 +46,5 @@ inner() {
     rm -f "$results"
 }
 export -f inner
-export build settle runs
+export build settle runs bench_dir
 exec "$here/scripts/desktop" run bash -c inner
