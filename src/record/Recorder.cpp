@@ -241,11 +241,15 @@ void TRecorder::Start(TScreen& screen, TFuncOfRect rect)
     }
 
     const QRect first = FRect ? FRect() : QRect();
-    FFrames.clear();
-    FFrames.emplace_back(FrameSize(first.size()), QImage::Format_RGB32);
     for (const QRect& monitor : screen.Monitors())
         FScreenBounds = FScreenBounds.united(monitor);
+    StartFrameEncoder(first.size());
+}
 
+void TRecorder::StartFrameEncoder(const QSize& regionSize)
+{
+    FFrames.clear();
+    FFrames.emplace_back(FrameSize(regionSize), QImage::Format_RGB32);
     FPipe = std::make_unique<TFramePipe>(FramesQueued);
     if (!FPipe->Create()) {
         FailStart(FPipe->ErrorText());
@@ -255,6 +259,7 @@ void TRecorder::Start(TScreen& screen, TFuncOfRect rect)
     FPipe->OnBroken = [this] {
         FTimer.stop();
     };
+    // Ticking before the encoder starts: a start that fails stops it again.
     FTimer.start();
     StartEncoder(RegionSource(FPipe->Path(), FFrames.front().size()));
 }
@@ -323,19 +328,7 @@ void TRecorder::StreamTick()
                               .arg(FOptions.FirstFrameTimeoutMs / 1000.0));
             return;
         }
-        const QSize size = FRect ? FRect().size() : latest.size();
-        FFrames.clear();
-        FFrames.emplace_back(FrameSize(size), QImage::Format_RGB32);
-        FPipe = std::make_unique<TFramePipe>(FramesQueued);
-        if (!FPipe->Create()) {
-            FailStart(FPipe->ErrorText());
-            return;
-        }
-        FPipeFolder = FPipe->Folder();
-        FPipe->OnBroken = [this] {
-            FTimer.stop();
-        };
-        StartEncoder(RegionSource(FPipe->Path(), FFrames.front().size()));
+        StartFrameEncoder(FRect ? FRect().size() : latest.size());
         return;
     }
     if (!FPipe->IsOpen() && !FPipe->TryOpen())

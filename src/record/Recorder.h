@@ -148,6 +148,9 @@ signals:
     void Ended();
 
 private:
+    // Frames of `regionSize` (rounded to even sides) go through a new FIFO
+    // into a new encoder.
+    void StartFrameEncoder(const QSize& regionSize);
     void StartEncoder(const QString& videoSource);
     void CmdNewLine(const QString& newLine, TOutputType outputType);
     void CmdTerminated();
