@@ -155,14 +155,16 @@ private slots:
         }
         TFrmHotKey dialog(std::make_unique<TNoGrabHotKey>(), nullptr);
         TBoxAnswer answer;
+        bool looked = false;
         bool openedAtStart = false;
         QTimer::singleShot(500, &dialog, [&] {
+            looked = true;
             openedAtStart = dialog.isVisible();
             if (openedAtStart)
                 dialog.done(QDialog::Rejected);
         });
         dialog.Initialize();
-        QTest::qWait(600);
+        QTRY_VERIFY(looked);
         QVERIFY(!openedAtStart);
         QVERIFY(!dialog.RegisterKey(0x2C));
 
