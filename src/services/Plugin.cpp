@@ -5,7 +5,9 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QLibrary>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 QStringList PluginCandidates(const QString& fileName, const QString& installDir,
                              const QString& buildDir, const QString& buildPath)
@@ -24,6 +26,9 @@ QFunctionPointer ResolvePluginEntry(const QStringList& candidates, const char* s
 {
     static std::mutex mutex;
     static QHash<QByteArray, QFunctionPointer> resolved;
+    // Destroying a QLibrary does not unload it; the ones that loaded stay
+    // owned here.
+    static std::vector<std::unique_ptr<QLibrary>> loaded;
     const std::lock_guard lock(mutex);
     if (const QFunctionPointer entry = resolved.value(symbol))
         return entry;
@@ -31,14 +36,13 @@ QFunctionPointer ResolvePluginEntry(const QStringList& candidates, const char* s
     for (const QString& candidate : candidates) {
         if (!QFileInfo::exists(candidate))
             continue;
-        // Never deleted: a QLibrary that goes would let the library go too.
-        auto* library = new QLibrary(candidate);
+        auto library = std::make_unique<QLibrary>(candidate);
         if (const QFunctionPointer entry = library->resolve(symbol)) {
             resolved.insert(symbol, entry);
+            loaded.push_back(std::move(library));
             return entry;
         }
         failures << library->errorString();
-        delete library;
     }
     error = failures.isEmpty() ? QStringLiteral("\"%1\" not found").arg(fileName)
                                : failures.join(QLatin1Char('\n'));
