@@ -1,9 +1,9 @@
+#include "LoopHold.h"
 #include "TestEnvironment.h"
 #include "output/ocr/Enlarge.h"
 #include "output/ocr/RtOcr.h"
 #include "output/ocr/ScaleBox.h"
 
-#include <QAbstractEventDispatcher>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -658,81 +658,16 @@ private slots:
         }
         TRtOcr ocr;
         ocr.SetPicture(page);
-        // Nanoseconds this thread has waited in the run queue (0 where the
-        // system does not say).
-        const auto queuedNs = [] {
-            QFile stats(QStringLiteral("/proc/thread-self/schedstat"));
-            if (!stats.open(QIODevice::ReadOnly))
-                return qint64(0);
-            return stats.readAll().split(' ').value(1).toLongLong();
-        };
-        // The loop is held from waking up until it may block again: that is
-        // the time this program keeps it from the user's input. Time asleep
-        // is not counted (a busy virtual machine wakes timers late, which is
-        // no work of ours), nor time the system kept the thread waiting for
-        // a core.
-        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-        QElapsedTimer clock;
-        clock.start();
-        qint64 awakeNs = -1;
-        qint64 awakeQueuedNs = 0;
-        qint64 longestNs = 0;
-        qint64 longestQueuedNs = 0;
-        int turns = 0;
-        const QMetaObject::Connection woke =
-            connect(dispatcher, &QAbstractEventDispatcher::awake, this, [&] {
-                if (awakeNs < 0) {
-                    awakeNs = clock.nsecsElapsed();
-                    awakeQueuedNs = queuedNs();
-                }
-            });
-        const QMetaObject::Connection blocks =
-            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [&] {
-                if (awakeNs < 0)
-                    return;
-                const qint64 queued = queuedNs() - awakeQueuedNs;
-                const qint64 held = clock.nsecsElapsed() - awakeNs - queued;
-                if (held > longestNs) {
-                    longestNs = held;
-                    longestQueuedNs = queued;
-                }
-                awakeNs = -1;
-                ++turns;
-            });
-        // Turns the loop until it has blocked again after `turnsBefore`.
-        const auto turnOnce = [&](int turnsBefore) {
-            QEventLoop loop;
-            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &loop, [&] {
-                if (turns > turnsBefore)
-                    loop.quit();
-            });
-            QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-            loop.exec();
-        };
-        // The measure itself must see a hold of the loop.
-        QTimer::singleShot(0, this, [] { QThread::msleep(80); });
-        turnOnce(turns);
-        QVERIFY2(longestNs >= 70'000'000, "the event loop's holds cannot be measured here");
-        longestNs = 0;
-
-        // Wakes the loop now and then, so it turns while the engines work.
-        QTimer ticker;
-        ticker.start(10);
+        TLoopHoldMeter meter;
+        QVERIFY2(meter.SeesAHold(), "the event loop's holds cannot be measured here");
         const TResult result = RecognizeAndWait(ocr, Language(tag));
-        // One more turn measures the completion's own handling.
-        const int turnsAtCompletion = turns;
-        turnOnce(turnsAtCompletion);
-        ticker.stop();
-        disconnect(woke);
-        disconnect(blocks);
-        QVERIFY(turns > turnsAtCompletion);
+        meter.TurnOnce(); // the completion's own handling
         QCOMPARE(result.Status, stCompleted);
         QVERIFY(!result.Lines.isEmpty());
-        QVERIFY2(turns > 10, "the event loop never blocked: nothing was measured");
-        QVERIFY2(longestNs <= 50'000'000,
+        QVERIFY2(meter.LongestMs() <= 50,
                  qPrintable(QStringLiteral("held up for %1 ms (and %2 ms in the run queue)")
-                                .arg(longestNs / 1'000'000)
-                                .arg(longestQueuedNs / 1'000'000)));
+                                .arg(meter.LongestMs())
+                                .arg(meter.LongestQueuedMs())));
     }
 
     // Kept for the next recognition for a while, then dropped; the next
