@@ -13,7 +13,7 @@
 // No desktop that runs here offers the portal's GlobalShortcuts (Debian 12's
 // xdg-desktop-portal 1.16 lacks it; GNOME's and KDE's back ends cannot run
 // headless), so the client's side of the conversation is checked against a
-// stand-in on a private bus that answers as the specification says, on a
+// stand-in on a private bus that answers as the portal interface is documented, on a
 // thread of its own since the hot key waits for its answers. This proves
 // the requests the hot key sends (the request paths it listens on, the
 // a(sa{sv}) shortcut list with the preferred trigger, the session it uses

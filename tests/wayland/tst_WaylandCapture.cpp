@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QUrl>
 #include <algorithm>
@@ -40,6 +41,20 @@ void StoreRegionWindow()
     SetStored("top", 200);
     SetStored("width", 400);
     SetStored("height", 250);
+}
+
+// The longest time of video the encoder's log reports ("time=00:00:01.52").
+double EncodedSeconds(const QString& logFile)
+{
+    QFile log(logFile);
+    if (!log.open(QIODevice::ReadOnly))
+        return 0;
+    static const QRegularExpression time(QStringLiteral("time=(\\d+):(\\d+):(\\d+\\.\\d+)"));
+    double seconds = 0;
+    for (const QRegularExpressionMatch& m : time.globalMatch(QString::fromUtf8(log.readAll())))
+        seconds = qMax(seconds, m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 +
+                                    m.captured(3).toDouble());
+    return seconds;
 }
 
 QString SocketFolder()
@@ -363,6 +378,7 @@ private slots:
         StoreRegionWindow();
         SetStored("saveto", 5);
         SetStored("mouse_rec", false);
+        SetStored("ffmpeg_log", true);
         TProgram program;
         QVERIFY(program.WaitListening());
         const QImage pattern = TestDesktop::Pattern(ScreenSize);
@@ -372,8 +388,9 @@ private slots:
         QFile::remove(file);
         QVERIFY(program.Capture());
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(file).size() > 0, 20000);
-        // A recording of some length, not a wait for anything.
-        QTest::qWait(1500);
+        // A second and a half of video, as the encoder's log reports it.
+        QTRY_VERIFY_WITH_TIMEOUT(EncodedSeconds(QFileInfo(file).path() + "/ffmpeg.log") >= 1.5,
+                                 20000);
         QVERIFY(program.Capture()); // the same trigger stops it
         QImage frame;
         const QString still = QDir::tempPath() + "/region-frame.png";

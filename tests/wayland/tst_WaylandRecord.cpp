@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QPainter>
 #include <QProcess>
 #include <QSignalSpy>
@@ -190,7 +191,9 @@ private slots:
         QVERIFY(FWindow->IsRecording());
         const QString file = FSave + "/V-001.mp4";
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(file).size() > 0, 20000);
-        QTest::qWait(2000);
+        // Two seconds of video, as the main window's clock shows the encoder's time.
+        QTRY_VERIFY_WITH_TIMEOUT(Find<QLabel>("LvlRecTime")->text() >= QStringLiteral("00:00:02"),
+                                 20000);
         FWindow->Start(); // the same trigger stops it
         QTRY_VERIFY_WITH_TIMEOUT(!FWindow->IsRecording(), 20000);
         FWindow.reset();
@@ -220,7 +223,8 @@ private:
         QCOMPARE(errors, QStringList());
         QTRY_VERIFY_WITH_TIMEOUT(recorder.FramesWritten() > 0 || !recorder.IsRunning(), 10000);
         const std::clock_t cpu = std::clock();
-        QTest::qWait(3000);
+        // Three seconds of video, as the encoder reports it.
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.RecTime() >= QStringLiteral("00:00:03"), 20000);
         // For the record, not a verdict: timings on a shared machine vary.
         qInfo("3 s: %d frames written, %d dropped, %.2f s of this program's processor time",
               recorder.FramesWritten(), recorder.FramesDropped(),

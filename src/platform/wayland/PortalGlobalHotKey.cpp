@@ -55,8 +55,8 @@ void RegisterTypes()
     (void)registered;
 }
 
-// CreateSession answers with the handle as a string (the specification's
-// type) or, from some back ends, as an object path.
+// CreateSession answers with the handle as a string (the type the portal
+// interface documents) or, from some back ends, as an object path.
 QString SessionHandle(const QVariantMap& results)
 {
     const QVariant handle = results.value(QStringLiteral("session_handle"));
