@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QThread>
 #include <QTimer>
-#include <functional>
 
 // How long this thread's event loop is held from the user: from its waking
 // until it may block again, less the time the system kept the thread
@@ -18,9 +17,7 @@
 class TLoopHoldMeter
 {
 public:
-    // Only holds that begin or end while `counts` says so are counted (all
-    // without).
-    explicit TLoopHoldMeter(std::function<bool()> counts = {}) : FCounts(std::move(counts))
+    TLoopHoldMeter()
     {
         QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
         FClock.start();
@@ -28,7 +25,6 @@ public:
             if (FAwakeNs < 0) {
                 FAwakeNs = FClock.nsecsElapsed();
                 FAwakeQueuedNs = QueuedNs();
-                FCountedAtWake = !FCounts || FCounts();
             }
         });
         FBlocks = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] {
@@ -36,9 +32,7 @@ public:
                 return;
             const qint64 queued = QueuedNs() - FAwakeQueuedNs;
             const qint64 held = FClock.nsecsElapsed() - FAwakeNs - queued;
-            // A hold counts when it began or ended while counting: the
-            // handler that ends the work ends its counting too.
-            if ((FCountedAtWake || !FCounts || FCounts()) && held > FLongestNs) {
+            if (held > FLongestNs) {
                 FLongestNs = held;
                 FLongestQueuedNs = queued;
             }
@@ -74,12 +68,10 @@ public:
     // that cannot see holds would pass anything. Forgets it afterwards.
     bool SeesAHold()
     {
-        const std::function<bool()> counts = std::exchange(FCounts, {});
         QTimer::singleShot(0, [] { QThread::msleep(80); });
         TurnOnce();
         const bool seen = FLongestNs >= 70'000'000;
         FLongestNs = FLongestQueuedNs = 0;
-        FCounts = counts;
         return seen;
     }
 
@@ -97,14 +89,12 @@ private:
         return stats.readAll().split(' ').value(1).toLongLong();
     }
 
-    std::function<bool()> FCounts;
     QElapsedTimer FClock;
     QTimer FTicker;
     QMetaObject::Connection FWoke;
     QMetaObject::Connection FBlocks;
     qint64 FAwakeNs = -1;
     qint64 FAwakeQueuedNs = 0;
-    bool FCountedAtWake = false;
     qint64 FLongestNs = 0;
     qint64 FLongestQueuedNs = 0;
     int FTurns = 0;
