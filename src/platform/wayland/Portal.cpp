@@ -184,15 +184,18 @@ TPortalResult TPortalRequest::Call(const QString& interface, const QString& meth
 
 bool TPortalRequest::HasInterface(const QString& interface)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return false;
+    return QDBusConnection::sessionBus().isConnected() &&
+           Property(interface, QStringLiteral("version"), 5000).type() ==
+               QDBusMessage::ReplyMessage;
+}
+
+QDBusMessage TPortalRequest::Property(const QString& interface, const QString& name, int timeoutMs)
+{
     QDBusMessage get = QDBusMessage::createMethodCall(
         QLatin1String(Service), QLatin1String(DesktopPath),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get.setArguments({interface, QStringLiteral("version")});
-    const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    get.setArguments({interface, name});
+    return QDBusConnection::sessionBus().call(get, QDBus::Block, timeoutMs);
 }
 
 void TPortalRequest::OnResponse(uint response, const QVariantMap& results)

@@ -5,6 +5,7 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+class QDBusMessage;
 class QTimer;
 
 // How a portal request ended.
@@ -61,6 +62,11 @@ public:
     // Whether the portal on the session bus has `interface`, by its
     // "version" property; false without a portal. Costs one round trip.
     static bool HasInterface(const QString& interface);
+
+    // The answer to reading the property `name` of the portal's `interface`
+    // (a reply carrying the value as a variant, or an error), waiting at
+    // most `timeoutMs`.
+    static QDBusMessage Property(const QString& interface, const QString& name, int timeoutMs);
 
 signals:
     void Finished(const TPortalResult& result);

@@ -163,12 +163,8 @@ void TPortalScreenCast::Open(bool cursor)
     }
     // What this portal offers decides the cursor mode and whether the
     // choice can be remembered.
-    const auto property = [&bus](const QString& name, QDBusMessage& reply) {
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            PortalService, PortalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-            QStringLiteral("Get"));
-        get << ScreenCastInterface << name;
-        reply = bus.call(get, QDBus::Block, PropertyTimeoutMs);
+    const auto property = [](const QString& name, QDBusMessage& reply) {
+        reply = TPortalRequest::Property(ScreenCastInterface, name, PropertyTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
             return 0u;
         return reply.arguments().first().value<QDBusVariant>().variant().toUInt();
